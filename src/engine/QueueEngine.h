@@ -1,0 +1,34 @@
+#pragma once
+// The shared work queue and the number of tasks a pass is split into.
+// A process-wide singleton, created on first use and never destroyed.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "platform/Dispatch.h"
+
+namespace orvanta {
+
+class QueueEngine {
+public:
+    static QueueEngine *sharedQueueEngine();
+
+    // The default-priority concurrent queue: tile passes, decoder packing,
+    // exports and histogram builds run on it.
+    std::shared_ptr<dispatch::Queue> sharedQueue();
+
+    // The processor count, read once: one tile worker per processor.
+    std::uint64_t optimalNumberOfTasks();
+
+    QueueEngine(const QueueEngine &) = delete;
+    QueueEngine &operator=(const QueueEngine &) = delete;
+
+private:
+    QueueEngine() = default;
+
+    std::shared_ptr<dispatch::Queue> _dQueue;
+    std::atomic<std::uint64_t> pCount{0};
+};
+
+} // namespace orvanta

@@ -1,20 +1,21 @@
 // Cost of the shared work queue against running the same work inline: the
 // ratio shows what a tile pass pays for being split into pool tasks.
 
+#include "engine/QueueEngine.h"
+#include "input/FileBackedData.h"
+
 #include <atomic>
 #include <benchmark/benchmark.h>
 #include <cmath>
 #include <vector>
-
-#include "engine/QueueEngine.h"
-#include "input/FileBackedData.h"
 
 namespace {
 
 // One "tile" of arithmetic, about the work of a cheap per-pixel step.
 double work(std::size_t seed, int n) {
     double acc = 0;
-    for (int i = 0; i < n; ++i) acc += std::sqrt(static_cast<double>(seed + i));
+    for (int i = 0; i < n; ++i)
+        acc += std::sqrt(static_cast<double>(seed + i));
     return acc;
 }
 
@@ -22,7 +23,8 @@ void BM_TilesInline(benchmark::State &state) {
     const int tiles = 64, perTile = static_cast<int>(state.range(0));
     for (auto _ : state) {
         double sum = 0;
-        for (int t = 0; t < tiles; ++t) sum += work(t, perTile);
+        for (int t = 0; t < tiles; ++t)
+            sum += work(t, perTile);
         benchmark::DoNotOptimize(sum);
     }
 }
@@ -34,7 +36,8 @@ void BM_TilesOnSharedQueue(benchmark::State &state) {
     std::vector<double> out(tiles);
     for (auto _ : state) {
         orvanta::dispatch::Group group;
-        for (int t = 0; t < tiles; ++t) queue->async(group, [&, t] { out[t] = work(t, perTile); });
+        for (int t = 0; t < tiles; ++t)
+            queue->async(group, [&, t] { out[t] = work(t, perTile); });
         group.wait();
         benchmark::DoNotOptimize(out.data());
     }

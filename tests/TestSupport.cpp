@@ -38,7 +38,9 @@ ScratchDir::ScratchDir() {
     path_ = buf.data();
 }
 
-ScratchDir::~ScratchDir() { removeTree(path_); }
+ScratchDir::~ScratchDir() {
+    removeTree(path_);
+}
 
 ScopedEnv::ScopedEnv(const char *name, const std::string &value) : name_(name) {
     if (const char *v = std::getenv(name)) old_ = v;

@@ -1,11 +1,11 @@
 #include "IntermediateProductCache.h"
 
+#include "platform/Log.h"
+#include "platform/UserDefaults.h"
+
 #include <cstdio>
 #include <mutex>
 #include <unistd.h>
-
-#include "platform/Log.h"
-#include "platform/UserDefaults.h"
 
 namespace orvanta {
 

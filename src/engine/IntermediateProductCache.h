@@ -4,10 +4,10 @@
 // drop any of them at any time; an engine that finds its product gone
 // allocates a new buffer and recomputes, so eviction only costs time.
 
+#include "platform/ObjectCache.h"
+
 #include <memory>
 #include <string>
-
-#include "platform/ObjectCache.h"
 
 namespace orvanta {
 

@@ -2,11 +2,11 @@
 // The shared work queue and the number of tasks a pass is split into.
 // A process-wide singleton, created on first use and never destroyed.
 
+#include "platform/Dispatch.h"
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
-
-#include "platform/Dispatch.h"
 
 namespace orvanta {
 

@@ -18,10 +18,20 @@ ReadWriteLock::~ReadWriteLock() {
     if (initialised_) pthread_rwlock_destroy(&theLock);
 }
 
-void ReadWriteLock::lockForRead() { pthread_rwlock_rdlock(&theLock); }
-void ReadWriteLock::lockForWrite() { pthread_rwlock_wrlock(&theLock); }
-void ReadWriteLock::unlock() { pthread_rwlock_unlock(&theLock); }
-bool ReadWriteLock::canReadLock() { return pthread_rwlock_tryrdlock(&theLock) == 0; }
-bool ReadWriteLock::canWriteLock() { return pthread_rwlock_trywrlock(&theLock) == 0; }
+void ReadWriteLock::lockForRead() {
+    pthread_rwlock_rdlock(&theLock);
+}
+void ReadWriteLock::lockForWrite() {
+    pthread_rwlock_wrlock(&theLock);
+}
+void ReadWriteLock::unlock() {
+    pthread_rwlock_unlock(&theLock);
+}
+bool ReadWriteLock::canReadLock() {
+    return pthread_rwlock_tryrdlock(&theLock) == 0;
+}
+bool ReadWriteLock::canWriteLock() {
+    return pthread_rwlock_trywrlock(&theLock) == 0;
+}
 
 } // namespace orvanta

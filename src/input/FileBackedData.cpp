@@ -1,5 +1,8 @@
 #include "FileBackedData.h"
 
+#include "platform/Folders.h"
+#include "platform/Log.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -7,9 +10,6 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
-
-#include "platform/Folders.h"
-#include "platform/Log.h"
 
 namespace orvanta {
 
@@ -56,7 +56,8 @@ void FileBackedDataManager::deallocVM(void *address) {
     Block block;
     {
         std::lock_guard lock(m_);
-        auto it = std::find_if(blocks_.begin(), blocks_.end(), [&](const Block &b) { return b.address == address; });
+        auto it = std::find_if(blocks_.begin(), blocks_.end(),
+                               [&](const Block &b) { return b.address == address; });
         if (it == blocks_.end()) {
             // Only blocks of ours are released; freeing an address we did not
             // hand out would corrupt the heap.
@@ -84,7 +85,9 @@ std::optional<std::string> FileBackedDataManager::pathForAddress(const void *add
     return std::nullopt;
 }
 
-void FileBackedDataManager::waitForPendingReleases() { pending_.wait(); }
+void FileBackedDataManager::waitForPendingReleases() {
+    pending_.wait();
+}
 
 std::shared_ptr<FileBackedFactoryNSData> FileBackedFactoryNSData::create(std::size_t length,
                                                                          bool preferVirtualMemory) {
@@ -112,7 +115,9 @@ std::shared_ptr<FileBackedFactoryNSData> FileBackedFactoryNSData::create(std::si
     return data;
 }
 
-FileBackedFactoryNSData::~FileBackedFactoryNSData() { doneWithData(); }
+FileBackedFactoryNSData::~FileBackedFactoryNSData() {
+    doneWithData();
+}
 
 bool FileBackedFactoryNSData::writeToData(const void *source, std::size_t count) {
     const std::size_t used = static_cast<std::size_t>(writePtr - pBuffer);

@@ -5,6 +5,9 @@
 //
 // A buffer is not locked: its users (image buffers) coordinate access.
 
+#include "platform/Dispatch.h"
+#include "platform/Value.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -12,9 +15,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "platform/Dispatch.h"
-#include "platform/Value.h"
 
 namespace orvanta {
 

@@ -1,5 +1,7 @@
 #include "Dispatch.h"
 
+#include "Log.h"
+
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
@@ -8,8 +10,6 @@
 #include <mutex>
 #include <thread>
 #include <vector>
-
-#include "Log.h"
 
 namespace orvanta::dispatch {
 
@@ -35,7 +35,8 @@ struct Group::State {
             fire.swap(notifications);
         }
         cv.notify_all();
-        for (auto &[q, t] : fire) q->async(std::move(t));
+        for (auto &[q, t] : fire)
+            q->async(std::move(t));
     }
     void bump() {
         {
@@ -95,7 +96,8 @@ public:
             std::lock_guard lock(m_);
             bool found = false;
             for (auto &q : queues_) {
-                auto it = std::find_if(q.begin(), q.end(), [&](const PoolItem &i) { return i.group.get() == group; });
+                auto it = std::find_if(q.begin(), q.end(),
+                                       [&](const PoolItem &i) { return i.group.get() == group; });
                 if (it != q.end()) {
                     item = std::move(*it);
                     q.erase(it);
@@ -420,15 +422,21 @@ Timer &timer() {
 } // namespace
 
 Group::Group() : state_(std::make_shared<State>()) {}
-void Group::enter() { state_->enter(); }
-void Group::leave() { state_->leave(); }
+void Group::enter() {
+    state_->enter();
+}
+void Group::leave() {
+    state_->leave();
+}
 
-void Group::wait() { waitFor(std::chrono::nanoseconds::max()); }
+void Group::wait() {
+    waitFor(std::chrono::nanoseconds::max());
+}
 
 bool Group::waitFor(std::chrono::nanoseconds timeout) {
     const bool forever = timeout == std::chrono::nanoseconds::max();
-    const auto deadline = forever ? std::chrono::steady_clock::time_point::max()
-                                  : std::chrono::steady_clock::now() + timeout;
+    const auto deadline =
+        forever ? std::chrono::steady_clock::time_point::max() : std::chrono::steady_clock::now() + timeout;
     for (;;) {
         std::uint64_t generation;
         {
@@ -470,15 +478,17 @@ void Queue::async(const Group &group, Task task) {
 }
 
 std::shared_ptr<Queue> globalQueue(Priority priority) {
-    static auto *queues = new std::shared_ptr<Queue>[3]{
+    static auto *queues = new std::shared_ptr<Queue>[3] {
         std::make_shared<GlobalQueue>(Priority::High, "global.high"),
-        std::make_shared<GlobalQueue>(Priority::Default, "global.default"),
-        std::make_shared<GlobalQueue>(Priority::Background, "global.background"),
+            std::make_shared<GlobalQueue>(Priority::Default, "global.default"),
+            std::make_shared<GlobalQueue>(Priority::Background, "global.background"),
     };
     return queues[static_cast<int>(priority)];
 }
 
-std::shared_ptr<Queue> createSerialQueue(std::string label) { return std::make_shared<SerialQueue>(std::move(label)); }
+std::shared_ptr<Queue> createSerialQueue(std::string label) {
+    return std::make_shared<SerialQueue>(std::move(label));
+}
 
 std::shared_ptr<Queue> mainQueue() {
     return std::static_pointer_cast<Queue>(mainQueueImpl().shared_from_this());
@@ -496,17 +506,26 @@ void apply(std::size_t count, const std::function<void(std::size_t)> &body) {
     }
     Group group;
     auto q = globalQueue(Priority::Default);
-    for (std::size_t i = 0; i < count; ++i) q->async(group, [&body, i] { body(i); });
+    for (std::size_t i = 0; i < count; ++i)
+        q->async(group, [&body, i] { body(i); });
     group.wait();
 }
 
-unsigned poolWidth() { return pool().width(); }
+unsigned poolWidth() {
+    return pool().width();
+}
 
-bool isMainThread() { return std::this_thread::get_id() == gMainThreadId; }
+bool isMainThread() {
+    return std::this_thread::get_id() == gMainThreadId;
+}
 
-void setMainQueueWakeup(std::function<void()> wakeup) { mainQueueImpl().setWakeup(std::move(wakeup)); }
+void setMainQueueWakeup(std::function<void()> wakeup) {
+    mainQueueImpl().setWakeup(std::move(wakeup));
+}
 
-std::size_t drainMainQueue() { return mainQueueImpl().drain(); }
+std::size_t drainMainQueue() {
+    return mainQueueImpl().drain();
+}
 
 bool runMainQueueUntil(const std::function<bool()> &done, std::chrono::nanoseconds timeout) {
     return mainQueueImpl().runUntil(done, timeout);

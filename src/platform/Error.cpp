@@ -5,8 +5,8 @@
 namespace orvanta {
 
 Error Error::posix(int errnum, const std::string &what) {
-    std::string reason = what.empty() ? std::string(std::strerror(errnum))
-                                      : what + ": " + std::strerror(errnum);
+    std::string reason =
+        what.empty() ? std::string(std::strerror(errnum)) : what + ": " + std::strerror(errnum);
     return Error(kPOSIXErrorDomain, errnum, std::move(reason));
 }
 

@@ -13,7 +13,7 @@ inline constexpr const char *kPOSIXErrorDomain = "POSIXErrorDomain";
 inline constexpr const char *kPropertyListErrorDomain = "PropertyListErrorDomain";
 
 enum PropertyListErrorCode : int {
-    kPropertyListReadCorruptError = -1, // not well-formed or not a property list
+    kPropertyListReadCorruptError = -1,  // not well-formed or not a property list
     kPropertyListWriteInvalidError = -2, // holds a value a property list cannot carry
 };
 

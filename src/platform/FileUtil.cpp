@@ -105,7 +105,8 @@ bool createDirectories(const std::string &path, Error *error, unsigned mode) {
         return false;
     }
     std::string parent = parentPath(path);
-    if (parent != path && parent != "." && parent != "/" && !createDirectories(parent, error, mode)) return false;
+    if (parent != path && parent != "." && parent != "/" && !createDirectories(parent, error, mode))
+        return false;
     if (::mkdir(path.c_str(), mode) != 0 && errno != EEXIST) {
         setError(error, Error::posix(errno, path));
         return false;

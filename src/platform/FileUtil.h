@@ -1,11 +1,11 @@
 #pragma once
 // Whole-file reads and atomic file replacement.
 
+#include "Error.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include "Error.h"
 
 namespace orvanta {
 

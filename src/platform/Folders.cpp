@@ -1,5 +1,8 @@
 #include "Folders.h"
 
+#include "FileUtil.h"
+#include "Log.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <dirent.h>
@@ -10,9 +13,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
-
-#include "FileUtil.h"
-#include "Log.h"
 
 namespace orvanta::folders {
 namespace {
@@ -71,7 +71,8 @@ std::optional<std::string> applicationSupportDirectory(Error *error) {
 
 std::optional<std::string> temporaryDirectory(Error *error) {
     std::string root = envOr("TMPDIR", "/tmp");
-    while (root.size() > 1 && root.back() == '/') root.pop_back();
+    while (root.size() > 1 && root.back() == '/')
+        root.pop_back();
     std::string path = root + "/" + kAppFolder + "-" + std::to_string(::geteuid());
     if (::mkdir(path.c_str(), 0700) == 0 || isPrivateFolder(path)) return path;
 
@@ -80,7 +81,8 @@ std::optional<std::string> temporaryDirectory(Error *error) {
     static std::mutex m;
     static std::map<std::string, std::string> fallbacks;
     std::lock_guard lock(m);
-    if (auto it = fallbacks.find(path); it != fallbacks.end() && isPrivateFolder(it->second)) return it->second;
+    if (auto it = fallbacks.find(path); it != fallbacks.end() && isPrivateFolder(it->second))
+        return it->second;
     std::string tmpl = path + "-XXXXXX";
     std::vector<char> buf(tmpl.begin(), tmpl.end());
     buf.push_back('\0');
@@ -120,7 +122,8 @@ void cleanDirectory(const std::string &folder) {
     ::closedir(d);
     for (const auto &name : names) {
         std::string p = folder + "/" + name;
-        if (!removeTree(p)) logMessage("cleanDirectory oops: %s", Error::posix(errno, p).description().c_str());
+        if (!removeTree(p))
+            logMessage("cleanDirectory oops: %s", Error::posix(errno, p).description().c_str());
     }
 }
 

@@ -1,10 +1,10 @@
 #pragma once
 // The per-user folders the application keeps its files in.
 
+#include "Error.h"
+
 #include <optional>
 #include <string>
-
-#include "Error.h"
 
 namespace orvanta::folders {
 

@@ -24,8 +24,12 @@ Rect Rect::standardized() const {
     return r;
 }
 
-double Rect::minX() const { return standardized().origin.x; }
-double Rect::minY() const { return standardized().origin.y; }
+double Rect::minX() const {
+    return standardized().origin.x;
+}
+double Rect::minY() const {
+    return standardized().origin.y;
+}
 double Rect::maxX() const {
     Rect r = standardized();
     return r.origin.x + r.size.width;
@@ -87,7 +91,9 @@ Rect Rect::insetBy(double dx, double dy) const {
     return r;
 }
 
-bool Rect::intersects(const Rect &other) const { return !intersection(other).isEmpty(); }
+bool Rect::intersects(const Rect &other) const {
+    return !intersection(other).isEmpty();
+}
 
 bool Rect::contains(Point p) const {
     if (isEmpty()) return false;

@@ -90,14 +90,18 @@ LogCapture::LogCapture() : state_(std::make_shared<State>()) {
     });
 }
 
-LogCapture::~LogCapture() { setLogSink(std::move(previous_)); }
+LogCapture::~LogCapture() {
+    setLogSink(std::move(previous_));
+}
 
 std::string LogCapture::text() const {
     std::lock_guard lock(state_->m);
     return state_->text;
 }
 
-bool LogCapture::contains(std::string_view needle) const { return count(needle) > 0; }
+bool LogCapture::contains(std::string_view needle) const {
+    return count(needle) > 0;
+}
 
 std::size_t LogCapture::count(std::string_view needle) const {
     std::lock_guard lock(state_->m);

@@ -19,7 +19,8 @@ NotificationCenter::Token NotificationCenter::addObserver(const std::string &nam
 
 void NotificationCenter::removeObserver(Token token) {
     std::lock_guard lock(m_);
-    auto it = std::find_if(entries_.begin(), entries_.end(), [&](const auto &e) { return e->token == token; });
+    auto it =
+        std::find_if(entries_.begin(), entries_.end(), [&](const auto &e) { return e->token == token; });
     if (it == entries_.end()) return;
     (*it)->active = false;
     entries_.erase(it);

@@ -4,14 +4,14 @@
 // sender's posts. Removing an observer, even from inside a callback, stops
 // further calls to it.
 
+#include "Value.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
-
-#include "Value.h"
 
 namespace orvanta {
 

@@ -4,14 +4,14 @@
 // evicted. Like any cache, it may also drop entries at any time
 // (evictAll() under memory pressure): holders must be able to rebuild.
 
+#include "Value.h"
+
 #include <cstddef>
 #include <list>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_map>
-
-#include "Value.h"
 
 namespace orvanta {
 
@@ -29,7 +29,7 @@ public:
 private:
     using Entry = std::pair<std::string, std::shared_ptr<Object>>;
     mutable std::mutex m_;
-    std::size_t limit_; // 0: no limit
+    std::size_t limit_;    // 0: no limit
     std::list<Entry> lru_; // most recently used first
     std::unordered_map<std::string, std::list<Entry>::iterator> index_;
 };

@@ -1,13 +1,13 @@
 #include "PropertyList.h"
 
+#include "FileUtil.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <pugixml.hpp>
 #include <sstream>
-
-#include "FileUtil.h"
 
 namespace orvanta::plist {
 namespace {
@@ -19,7 +19,9 @@ constexpr const char *kHeader = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
 // Nesting beyond this is refused rather than risking the stack on a hostile file.
 constexpr int kMaxDepth = 512;
 
-Error corrupt(const std::string &why) { return Error(kPropertyListErrorDomain, kPropertyListReadCorruptError, why); }
+Error corrupt(const std::string &why) {
+    return Error(kPropertyListErrorDomain, kPropertyListReadCorruptError, why);
+}
 
 std::string_view trimmed(std::string_view s) {
     const char *ws = " \t\r\n";
@@ -44,12 +46,14 @@ std::optional<Value> parseElement(const pugi::xml_node &node, int depth, Error *
                 continue;
             }
             if (std::string_view(child.name()) != "key") {
-                setError(error, corrupt(std::string("expected <key> in <dict>, found <") + child.name() + ">"));
+                setError(error,
+                         corrupt(std::string("expected <key> in <dict>, found <") + child.name() + ">"));
                 return std::nullopt;
             }
             std::string key = child.child_value();
             pugi::xml_node valueNode = child.next_sibling();
-            while (valueNode && valueNode.type() != pugi::node_element) valueNode = valueNode.next_sibling();
+            while (valueNode && valueNode.type() != pugi::node_element)
+                valueNode = valueNode.next_sibling();
             if (!valueNode) {
                 setError(error, corrupt("<key>" + key + "</key> has no value"));
                 return std::nullopt;
@@ -83,7 +87,8 @@ std::optional<Value> parseElement(const pugi::xml_node &node, int depth, Error *
         // Unsigned values past the signed range are kept by their bit pattern.
         std::uint64_t u = 0;
         auto [pu, ecu] = std::from_chars(t.data(), t.data() + t.size(), u);
-        if (ecu == std::errc() && pu == t.data() + t.size() && !t.empty()) return Value(static_cast<std::int64_t>(u));
+        if (ecu == std::errc() && pu == t.data() + t.size() && !t.empty())
+            return Value(static_cast<std::int64_t>(u));
         setError(error, corrupt("bad <integer> \"" + std::string(t) + "\""));
         return std::nullopt;
     }
@@ -121,10 +126,17 @@ std::optional<Value> parseElement(const pugi::xml_node &node, int depth, Error *
 void appendEscaped(std::string &out, std::string_view s) {
     for (char c : s) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        default:
+            out += c;
         }
     }
 }
@@ -141,7 +153,8 @@ std::string formatReal(double d) {
 
 bool writeElement(std::string &out, const Value &v, int indent, Error *error) {
     if (indent > kMaxDepth) {
-        setError(error, Error(kPropertyListErrorDomain, kPropertyListWriteInvalidError, "value nested too deeply"));
+        setError(error,
+                 Error(kPropertyListErrorDomain, kPropertyListWriteInvalidError, "value nested too deeply"));
         return false;
     }
     std::string pad(indent, '\t');
@@ -156,18 +169,28 @@ bool writeElement(std::string &out, const Value &v, int indent, Error *error) {
                               "an object of class " + v.object()->className() +
                                   " cannot be written to a property list"));
         return false;
-    case Value::Type::Bool: out += *v.toBool() ? "<true/>\n" : "<false/>\n"; return true;
+    case Value::Type::Bool:
+        out += *v.toBool() ? "<true/>\n" : "<false/>\n";
+        return true;
     case Value::Type::Int32:
-    case Value::Type::Int64: out += "<integer>" + std::to_string(*v.toInt64()) + "</integer>\n"; return true;
+    case Value::Type::Int64:
+        out += "<integer>" + std::to_string(*v.toInt64()) + "</integer>\n";
+        return true;
     case Value::Type::Float:
-    case Value::Type::Double: out += "<real>" + formatReal(*v.toDouble()) + "</real>\n"; return true;
+    case Value::Type::Double:
+        out += "<real>" + formatReal(*v.toDouble()) + "</real>\n";
+        return true;
     case Value::Type::String:
         out += "<string>";
         appendEscaped(out, *v.string());
         out += "</string>\n";
         return true;
-    case Value::Type::Data: out += "<data>" + base64Encode(*v.data()) + "</data>\n"; return true;
-    case Value::Type::Date: out += "<date>" + formatDate(*v.date()) + "</date>\n"; return true;
+    case Value::Type::Data:
+        out += "<data>" + base64Encode(*v.data()) + "</data>\n";
+        return true;
+    case Value::Type::Date:
+        out += "<date>" + formatDate(*v.date()) + "</date>\n";
+        return true;
     case Value::Type::Array:
         if (v.array()->empty()) {
             out += "<array/>\n";
@@ -213,7 +236,8 @@ std::optional<Value> parseXML(std::string_view xml, Error *error) {
     }
     if (std::string_view(root.name()) == "plist") {
         pugi::xml_node inner = root.first_child();
-        while (inner && inner.type() != pugi::node_element) inner = inner.next_sibling();
+        while (inner && inner.type() != pugi::node_element)
+            inner = inner.next_sibling();
         if (!inner) {
             setError(error, corrupt("<plist> holds no value"));
             return std::nullopt;
@@ -277,16 +301,23 @@ std::optional<Data> base64Decode(std::string_view text) {
     int padding = 0;
     for (char c : text) {
         int v;
-        if (c >= 'A' && c <= 'Z') v = c - 'A';
-        else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
-        else if (c >= '0' && c <= '9') v = c - '0' + 52;
-        else if (c == '+') v = 62;
-        else if (c == '/') v = 63;
+        if (c >= 'A' && c <= 'Z')
+            v = c - 'A';
+        else if (c >= 'a' && c <= 'z')
+            v = c - 'a' + 26;
+        else if (c >= '0' && c <= '9')
+            v = c - '0' + 52;
+        else if (c == '+')
+            v = 62;
+        else if (c == '/')
+            v = 63;
         else if (c == '=') {
             ++padding;
             continue;
-        } else if (c == ' ' || c == '\t' || c == '\n' || c == '\r') continue;
-        else return std::nullopt;
+        } else if (c == ' ' || c == '\t' || c == '\n' || c == '\r')
+            continue;
+        else
+            return std::nullopt;
         if (padding) return std::nullopt; // data after padding
         acc = (acc << 6) | static_cast<std::uint32_t>(v);
         bits += 6;
@@ -312,12 +343,12 @@ std::optional<Date> parseDate(std::string_view text) {
     std::tm tm{};
     int consumed = 0;
     std::string s(text);
-    if (std::sscanf(s.c_str(), "%4d-%2d-%2dT%2d:%2d:%2dZ%n", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &tm.tm_hour,
-                    &tm.tm_min, &tm.tm_sec, &consumed) != 6 ||
+    if (std::sscanf(s.c_str(), "%4d-%2d-%2dT%2d:%2d:%2dZ%n", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
+                    &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &consumed) != 6 ||
         static_cast<std::size_t>(consumed) != s.size())
         return std::nullopt;
-    if (tm.tm_mon < 1 || tm.tm_mon > 12 || tm.tm_mday < 1 || tm.tm_mday > 31 || tm.tm_hour > 23 || tm.tm_min > 59 ||
-        tm.tm_sec > 60)
+    if (tm.tm_mon < 1 || tm.tm_mon > 12 || tm.tm_mday < 1 || tm.tm_mday > 31 || tm.tm_hour > 23 ||
+        tm.tm_min > 59 || tm.tm_sec > 60)
         return std::nullopt;
     tm.tm_year -= 1900;
     tm.tm_mon -= 1;

@@ -8,12 +8,12 @@
 // The null marker and object references have no property-list form; writing
 // a value that holds one fails with kPropertyListWriteInvalidError.
 
+#include "Error.h"
+#include "Value.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include "Error.h"
-#include "Value.h"
 
 namespace orvanta::plist {
 

@@ -1,11 +1,11 @@
 #include "UserDefaults.h"
 
-#include <cerrno>
-#include <cstdlib>
-
 #include "Folders.h"
 #include "Log.h"
 #include "PropertyList.h"
+
+#include <cerrno>
+#include <cstdlib>
 
 namespace orvanta {
 
@@ -22,7 +22,9 @@ UserDefaults &UserDefaults::standard() {
     return *defaults;
 }
 
-UserDefaults::UserDefaults(std::string filePath) : path_(std::move(filePath)) { reload(); }
+UserDefaults::UserDefaults(std::string filePath) : path_(std::move(filePath)) {
+    reload();
+}
 
 void UserDefaults::reload() {
     if (path_.empty()) return;
@@ -52,7 +54,8 @@ void UserDefaults::registerDefaults(const Dictionary &defaults) {
             registered_.set(k, v);
         }
     }
-    for (const auto &[k, before] : changed) notify(k, before);
+    for (const auto &[k, before] : changed)
+        notify(k, before);
 }
 
 std::optional<Value> UserDefaults::lookupLocked(const std::string &key) const {
@@ -173,7 +176,8 @@ void UserDefaults::notify(const std::string &key, const std::optional<Value> &be
         for (const auto &e : observers_)
             if (e.key == key) toCall.push_back(e.fn);
     }
-    for (const auto &fn : toCall) fn(key);
+    for (const auto &fn : toCall)
+        fn(key);
 }
 
 } // namespace orvanta

@@ -7,15 +7,15 @@
 // over a registered one. Observers of a key are called on the changing thread
 // whenever the key's effective value changes.
 
+#include "Error.h"
+#include "Value.h"
+
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "Error.h"
-#include "Value.h"
 
 namespace orvanta {
 

@@ -44,16 +44,24 @@ Value &Value::operator=(const Value &) = default;
 Value &Value::operator=(Value &&) noexcept = default;
 Value::~Value() = default;
 
-Value::Type Value::type() const { return static_cast<Type>(v_.index()); }
+Value::Type Value::type() const {
+    return static_cast<Type>(v_.index());
+}
 
 std::optional<double> Value::toDouble() const {
     switch (type()) {
-    case Type::Bool: return std::get<bool>(v_) ? 1.0 : 0.0;
-    case Type::Int32: return std::get<std::int32_t>(v_);
-    case Type::Int64: return static_cast<double>(std::get<std::int64_t>(v_));
-    case Type::Float: return std::get<float>(v_);
-    case Type::Double: return std::get<double>(v_);
-    default: return std::nullopt;
+    case Type::Bool:
+        return std::get<bool>(v_) ? 1.0 : 0.0;
+    case Type::Int32:
+        return std::get<std::int32_t>(v_);
+    case Type::Int64:
+        return static_cast<double>(std::get<std::int64_t>(v_));
+    case Type::Float:
+        return std::get<float>(v_);
+    case Type::Double:
+        return std::get<double>(v_);
+    default:
+        return std::nullopt;
     }
 }
 
@@ -66,9 +74,12 @@ std::optional<float> Value::toFloat() const {
 
 std::optional<std::int64_t> Value::toInt64() const {
     switch (type()) {
-    case Type::Bool: return std::get<bool>(v_) ? 1 : 0;
-    case Type::Int32: return std::get<std::int32_t>(v_);
-    case Type::Int64: return std::get<std::int64_t>(v_);
+    case Type::Bool:
+        return std::get<bool>(v_) ? 1 : 0;
+    case Type::Int32:
+        return std::get<std::int32_t>(v_);
+    case Type::Int64:
+        return std::get<std::int64_t>(v_);
     case Type::Float:
     case Type::Double: {
         double d = *toDouble();
@@ -78,7 +89,8 @@ std::optional<std::int64_t> Value::toInt64() const {
         if (d <= -9.2233720368547758e18) return std::numeric_limits<std::int64_t>::min();
         return static_cast<std::int64_t>(d);
     }
-    default: return std::nullopt;
+    default:
+        return std::nullopt;
     }
 }
 
@@ -97,9 +109,15 @@ std::optional<bool> Value::toBool() const {
     return *d != 0;
 }
 
-const std::string *Value::string() const { return std::get_if<std::string>(&v_); }
-const Data *Value::data() const { return std::get_if<Data>(&v_); }
-const Date *Value::date() const { return std::get_if<Date>(&v_); }
+const std::string *Value::string() const {
+    return std::get_if<std::string>(&v_);
+}
+const Data *Value::data() const {
+    return std::get_if<Data>(&v_);
+}
+const Date *Value::date() const {
+    return std::get_if<Date>(&v_);
+}
 const Array *Value::array() const {
     auto b = std::get_if<detail::Box<Array>>(&v_);
     return b ? &b->get() : nullptr;
@@ -125,37 +143,54 @@ bool Value::operator==(const Value &other) const {
     if (isNumber() && other.isNumber()) {
         // Integers compare exactly so that large 64-bit values are not
         // merged by a round trip through double.
-        if ((isInteger() || isBool()) && (other.isInteger() || other.isBool())) return *toInt64() == *other.toInt64();
+        if ((isInteger() || isBool()) && (other.isInteger() || other.isBool()))
+            return *toInt64() == *other.toInt64();
         return *toDouble() == *other.toDouble();
     }
     if (type() != other.type()) return false;
     switch (type()) {
-    case Type::Null: return true;
-    case Type::String: return *string() == *other.string();
-    case Type::Data: return *data() == *other.data();
-    case Type::Date: return *date() == *other.date();
-    case Type::Array: return *array() == *other.array();
-    case Type::Dictionary: return *dictionary() == *other.dictionary();
+    case Type::Null:
+        return true;
+    case Type::String:
+        return *string() == *other.string();
+    case Type::Data:
+        return *data() == *other.data();
+    case Type::Date:
+        return *date() == *other.date();
+    case Type::Array:
+        return *array() == *other.array();
+    case Type::Dictionary:
+        return *dictionary() == *other.dictionary();
     case Type::Object: {
         auto a = object(), b = other.object();
         return a == b || a->isEqual(*b);
     }
-    default: return false;
+    default:
+        return false;
     }
 }
 
 std::string Value::description() const {
     char buf[64];
     switch (type()) {
-    case Type::Null: return "<null>";
-    case Type::Bool: return std::get<bool>(v_) ? "YES" : "NO";
+    case Type::Null:
+        return "<null>";
+    case Type::Bool:
+        return std::get<bool>(v_) ? "YES" : "NO";
     case Type::Int32:
-    case Type::Int64: return std::to_string(*toInt64());
+    case Type::Int64:
+        return std::to_string(*toInt64());
     case Type::Float:
-    case Type::Double: std::snprintf(buf, sizeof buf, "%.17g", *toDouble()); return buf;
-    case Type::String: return "\"" + *string() + "\"";
-    case Type::Data: return "<" + std::to_string(data()->size()) + " bytes>";
-    case Type::Date: std::snprintf(buf, sizeof buf, "<date %.3f>", date()->secondsSince1970); return buf;
+    case Type::Double:
+        std::snprintf(buf, sizeof buf, "%.17g", *toDouble());
+        return buf;
+    case Type::String:
+        return "\"" + *string() + "\"";
+    case Type::Data:
+        return "<" + std::to_string(data()->size()) + " bytes>";
+    case Type::Date:
+        std::snprintf(buf, sizeof buf, "<date %.3f>", date()->secondsSince1970);
+        return buf;
     case Type::Array: {
         std::string s = "(";
         bool first = true;
@@ -176,7 +211,8 @@ std::string Value::description() const {
         }
         return s + "}";
     }
-    case Type::Object: return "<" + object()->className() + ">";
+    case Type::Object:
+        return "<" + object()->className() + ">";
     }
     return {};
 }
@@ -222,7 +258,8 @@ std::string Dictionary::stringFor(const std::string &key, const std::string &fal
 }
 
 void Dictionary::merge(const Dictionary &other) {
-    for (const auto &[k, v] : other) map_[k] = v;
+    for (const auto &[k, v] : other)
+        map_[k] = v;
 }
 
 } // namespace orvanta

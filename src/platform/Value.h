@@ -64,7 +64,20 @@ private:
 
 class Value {
 public:
-    enum class Type { Null, Bool, Int32, Int64, Float, Double, String, Data, Date, Array, Dictionary, Object };
+    enum class Type {
+        Null,
+        Bool,
+        Int32,
+        Int64,
+        Float,
+        Double,
+        String,
+        Data,
+        Date,
+        Array,
+        Dictionary,
+        Object
+    };
 
     Value(); // the null marker
     static Value null() { return Value(); }

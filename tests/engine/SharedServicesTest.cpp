@@ -1,12 +1,12 @@
-#include <atomic>
-#include <gtest/gtest.h>
-#include <thread>
-#include <vector>
-
 #include "engine/IntermediateProductCache.h"
 #include "engine/QueueEngine.h"
 #include "engine/ReadWriteLock.h"
 #include "platform/Log.h"
+
+#include <atomic>
+#include <gtest/gtest.h>
+#include <thread>
+#include <vector>
 
 using namespace orvanta;
 using namespace std::chrono_literals;
@@ -24,11 +24,13 @@ template <class F> void raceFrom(int threads, F f) {
     std::vector<std::thread> ts;
     for (int i = 0; i < threads; ++i)
         ts.emplace_back([&] {
-            while (!go) std::this_thread::yield();
+            while (!go)
+                std::this_thread::yield();
             f();
         });
     go = true;
-    for (auto &t : ts) t.join();
+    for (auto &t : ts)
+        t.join();
 }
 } // namespace
 
@@ -36,12 +38,14 @@ TEST(QueueEngine, SingletonIsOneInstanceFromRacingThreads) {
     std::vector<QueueEngine *> seen(8);
     std::atomic<int> slot{0};
     raceFrom(8, [&] { seen[slot++] = QueueEngine::sharedQueueEngine(); });
-    for (auto *p : seen) EXPECT_EQ(p, seen[0]);
+    for (auto *p : seen)
+        EXPECT_EQ(p, seen[0]);
 
     std::vector<IntermediateProductCache *> caches(8);
     slot = 0;
     raceFrom(8, [&] { caches[slot++] = IntermediateProductCache::sharedIntermediateProductCache(); });
-    for (auto *p : caches) EXPECT_EQ(p, caches[0]);
+    for (auto *p : caches)
+        EXPECT_EQ(p, caches[0]);
 }
 
 TEST(QueueEngine, TaskCountIsTheProcessorCountAndTheQueueIsShared) {
@@ -51,7 +55,8 @@ TEST(QueueEngine, TaskCountIsTheProcessorCountAndTheQueueIsShared) {
     EXPECT_EQ(engine->sharedQueue(), dispatch::globalQueue(dispatch::Priority::Default));
     dispatch::Group g;
     std::atomic<std::uint64_t> ran{0};
-    for (std::uint64_t i = 0; i < engine->optimalNumberOfTasks(); ++i) engine->sharedQueue()->async(g, [&] { ran++; });
+    for (std::uint64_t i = 0; i < engine->optimalNumberOfTasks(); ++i)
+        engine->sharedQueue()->async(g, [&] { ran++; });
     g.wait();
     EXPECT_EQ(ran.load(), engine->optimalNumberOfTasks());
 }
@@ -86,10 +91,12 @@ TEST(IntermediateProductCache, StoresRemovesAndEvictsBeyondTwo) {
 TEST(IntermediateProductCache, StartupMessages) {
     const double gib = 1024.0 * 1024.0 * 1024.0;
     EXPECT_EQ(IntermediateProductCache::startupMessage(true, 64 * gib), "Cache disabled in preferences");
-    EXPECT_EQ(IntermediateProductCache::startupMessage(false, 8 * gib), "Cache enabled - Physical memory 8192.00MB");
+    EXPECT_EQ(IntermediateProductCache::startupMessage(false, 8 * gib),
+              "Cache enabled - Physical memory 8192.00MB");
     EXPECT_EQ(IntermediateProductCache::startupMessage(false, 8 * gib - 1),
               "Cache disabled - Physical memory 8192.00MB");
-    EXPECT_EQ(IntermediateProductCache::startupMessage(false, 4 * gib), "Cache disabled - Physical memory 4096.00MB");
+    EXPECT_EQ(IntermediateProductCache::startupMessage(false, 4 * gib),
+              "Cache disabled - Physical memory 4096.00MB");
 }
 
 TEST(ReadWriteLock, TryWriteDoesNotBlockWhileAReaderHolds) {
@@ -99,10 +106,12 @@ TEST(ReadWriteLock, TryWriteDoesNotBlockWhileAReaderHolds) {
     std::thread reader([&] {
         lock->lockForRead();
         readerIn = true;
-        while (!release) std::this_thread::sleep_for(1ms);
+        while (!release)
+            std::this_thread::sleep_for(1ms);
         lock->unlock();
     });
-    while (!readerIn) std::this_thread::yield();
+    while (!readerIn)
+        std::this_thread::yield();
 
     std::atomic<bool> answered{false}, got{true};
     std::thread writer([&] {

@@ -1,11 +1,12 @@
+#include "input/FileBackedData.h"
+
+#include "TestSupport.h"
+#include "platform/Folders.h"
+#include "platform/Log.h"
+
 #include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
-
-#include "TestSupport.h"
-#include "input/FileBackedData.h"
-#include "platform/Folders.h"
-#include "platform/Log.h"
 
 using namespace orvanta;
 

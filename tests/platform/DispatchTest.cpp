@@ -1,11 +1,11 @@
+#include "platform/Dispatch.h"
+
 #include <atomic>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
-
-#include "platform/Dispatch.h"
 
 using namespace orvanta;
 using namespace std::chrono_literals;
@@ -26,12 +26,14 @@ TEST(SerialQueue, RunsTasksOneAtATimeInSubmissionOrder) {
                     running.fetch_sub(1);
                 });
         });
-    for (auto &s : submitters) s.join();
+    for (auto &s : submitters)
+        s.join();
     done.wait();
     EXPECT_EQ(overlaps.load(), 0);
     ASSERT_EQ(seen.size(), static_cast<std::size_t>(kThreads * kPerThread));
     std::vector<int> next(kThreads, 0);
-    for (auto [t, i] : seen) EXPECT_EQ(i, next[t]++) << "tasks of one submitter ran out of order";
+    for (auto [t, i] : seen)
+        EXPECT_EQ(i, next[t]++) << "tasks of one submitter ran out of order";
 }
 
 TEST(SerialQueue, SyncWaitsAndRunsInlineOnItsOwnThread) {
@@ -78,7 +80,8 @@ TEST(Group, NestedWaitsInsidePoolWorkersDoNotDeadlock) {
     for (int o = 0; o < outer; ++o)
         pool->async(all, [&] {
             dispatch::Group inner;
-            for (int i = 0; i < 8; ++i) pool->async(inner, [&] { innerRuns++; });
+            for (int i = 0; i < 8; ++i)
+                pool->async(inner, [&] { innerRuns++; });
             inner.wait();
         });
     ASSERT_TRUE(all.waitFor(30s)) << "nested group waits deadlocked the pool";
@@ -92,7 +95,8 @@ TEST(Group, BlockedWorkersDoNotStarveThePool) {
     auto gate = dispatch::createSerialQueue("test.gate");
     std::atomic<bool> open{false};
     gate->async([&] {
-        while (!open) std::this_thread::sleep_for(1ms);
+        while (!open)
+            std::this_thread::sleep_for(1ms);
     });
     dispatch::Group blocked;
     for (unsigned i = 0; i < dispatch::poolWidth(); ++i)
@@ -132,7 +136,8 @@ TEST(Dispatch, ExceptionsInTasksAreContained) {
 TEST(Dispatch, ApplyCoversEveryIndexOnce) {
     std::vector<std::atomic<int>> hits(1000);
     dispatch::apply(hits.size(), [&](std::size_t i) { hits[i]++; });
-    for (auto &h : hits) EXPECT_EQ(h.load(), 1);
+    for (auto &h : hits)
+        EXPECT_EQ(h.load(), 1);
 }
 
 TEST(Dispatch, PrioritiesAllRun) {

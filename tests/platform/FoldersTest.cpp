@@ -1,10 +1,11 @@
+#include "platform/Folders.h"
+
+#include "TestSupport.h"
+#include "platform/Log.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include "TestSupport.h"
-#include "platform/Folders.h"
-#include "platform/Log.h"
 
 using namespace orvanta;
 

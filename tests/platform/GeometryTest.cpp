@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "platform/Geometry.h"
+
+#include <gtest/gtest.h>
 
 using orvanta::Point;
 using orvanta::Rect;

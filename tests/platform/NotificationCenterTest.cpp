@@ -1,7 +1,7 @@
+#include "platform/NotificationCenter.h"
+
 #include <gtest/gtest.h>
 #include <thread>
-
-#include "platform/NotificationCenter.h"
 
 using namespace orvanta;
 
@@ -14,7 +14,8 @@ TEST(NotificationCenter, DeliversByNameAndSender) {
         any++;
         lastObject = n.object;
     });
-    auto t2 = center.addObserver("Quenfold_NewProcessedImage", &senderA, [&](const Notification &) { onlyA++; });
+    auto t2 =
+        center.addObserver("Quenfold_NewProcessedImage", &senderA, [&](const Notification &) { onlyA++; });
     center.addObserver("Quenfold_EngineDidStart", nullptr, [&](const Notification &) { other++; });
 
     center.post("Quenfold_NewProcessedImage", &senderA);
@@ -45,7 +46,8 @@ TEST(NotificationCenter, RegistrationRemovesItselfAndPostsFromAnyThread) {
     NotificationCenter center;
     std::atomic<int> calls{0};
     {
-        ObserverRegistration reg(center, center.addObserver("n", nullptr, [&](const Notification &) { calls++; }));
+        ObserverRegistration reg(center,
+                                 center.addObserver("n", nullptr, [&](const Notification &) { calls++; }));
         std::thread t([&] { center.post("n", nullptr); });
         t.join();
         EXPECT_EQ(calls.load(), 1);

@@ -1,10 +1,11 @@
-#include <csignal>
-#include <gtest/gtest.h>
-#include <sys/resource.h>
+#include "platform/PropertyList.h"
 
 #include "TestSupport.h"
 #include "platform/FileUtil.h"
-#include "platform/PropertyList.h"
+
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
 
 using namespace orvanta;
 
@@ -139,8 +140,10 @@ TEST(PropertyList, RejectsMalformedInputWithAnError) {
 
 TEST(PropertyList, DeepNestingIsRefusedNotACrash) {
     std::string xml = "<plist version=\"1.0\">";
-    for (int i = 0; i < 100000; ++i) xml += "<array>";
-    for (int i = 0; i < 100000; ++i) xml += "</array>";
+    for (int i = 0; i < 100000; ++i)
+        xml += "<array>";
+    for (int i = 0; i < 100000; ++i)
+        xml += "</array>";
     xml += "</plist>";
     Error error;
     EXPECT_FALSE(plist::parseXML(xml, &error));
@@ -150,8 +153,8 @@ TEST(PropertyList, ValuesWithoutAPropertyListFormCannotBeWritten) {
     struct Thing : Object {
         std::string className() const override { return "Thing"; }
     };
-    for (const Value &v : {Value(Dictionary{{"k", Value::null()}}),
-                           Value(Array{Value(std::make_shared<Thing>())})}) {
+    for (const Value &v :
+         {Value(Dictionary{{"k", Value::null()}}), Value(Array{Value(std::make_shared<Thing>())})}) {
         Error error;
         EXPECT_FALSE(plist::toXML(v, &error));
         EXPECT_EQ(error.code, kPropertyListWriteInvalidError);
@@ -178,14 +181,16 @@ TEST(PropertyList, WriteFileReplacesAtomically) {
     small.rlim_cur = 64;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     Array big;
-    for (int i = 0; i < 100; ++i) big.push_back(Dictionary{{"Orvanta_UUID", "/image/" + std::to_string(i)}});
+    for (int i = 0; i < 100; ++i)
+        big.push_back(Dictionary{{"Orvanta_UUID", "/image/" + std::to_string(i)}});
     bool written = plist::writeFile(path, Value(big), &error);
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_FALSE(written);
     EXPECT_EQ(error.domain, kPOSIXErrorDomain);
     EXPECT_EQ(test::readText(path), before);
-    EXPECT_EQ(test::countEntriesWithPrefix(dir.path(), "OrvantaCatalog.plist."), 0) << "no temporary file is left";
+    EXPECT_EQ(test::countEntriesWithPrefix(dir.path(), "OrvantaCatalog.plist."), 0)
+        << "no temporary file is left";
 
     // And a good write replaces the whole file.
     ASSERT_TRUE(plist::writeFile(path, Value(big)));
@@ -204,7 +209,8 @@ TEST(PropertyList, MissingFileReportsThePosixError) {
 TEST(PropertyList, Base64AndDates) {
     for (std::size_t n = 0; n < 8; ++n) {
         Data d;
-        for (std::size_t i = 0; i < n; ++i) d.push_back(static_cast<std::uint8_t>(i * 37 + 5));
+        for (std::size_t i = 0; i < n; ++i)
+            d.push_back(static_cast<std::uint8_t>(i * 37 + 5));
         auto back = plist::base64Decode(plist::base64Encode(d));
         ASSERT_TRUE(back);
         EXPECT_EQ(*back, d) << n;

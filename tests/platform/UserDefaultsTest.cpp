@@ -1,9 +1,10 @@
-#include <gtest/gtest.h>
+#include "platform/UserDefaults.h"
 
 #include "TestSupport.h"
 #include "platform/Log.h"
 #include "platform/PropertyList.h"
-#include "platform/UserDefaults.h"
+
+#include <gtest/gtest.h>
 
 using namespace orvanta;
 

@@ -1,7 +1,7 @@
+#include "platform/Value.h"
+
 #include <cmath>
 #include <gtest/gtest.h>
-
-#include "platform/Value.h"
 
 using namespace orvanta;
 

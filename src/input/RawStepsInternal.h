@@ -54,8 +54,14 @@ struct PatternTable {
     std::uint8_t color[6][6] = {};  // the filter colour
     std::uint8_t merged[6][6] = {}; // with colour 3 read as green
     explicit PatternTable(const RawImage &img);
-    int raw(int row, int col) const { return color[row % period][col % period]; }
-    int at(int row, int col) const { return merged[row % period][col % period]; }
+    int raw(int row, int col) const {
+        return period == 2 ? color[row & 1][col & 1] : color[row % 6][col % 6];
+    }
+    int at(int row, int col) const {
+        return period == 2 ? merged[row & 1][col & 1] : merged[row % 6][col % 6];
+    }
+    // The merged colours of a row, indexed by column modulo the period.
+    const std::uint8_t *rowColors(int row) const { return merged[period == 2 ? row & 1 : row % 6]; }
 };
 
 // Neighbour lists: per position of the pattern's repeat, the interpolation

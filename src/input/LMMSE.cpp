@@ -53,9 +53,20 @@ struct BayerFilter {
     }
 };
 
+// A scratch plane left uninitialised: every value a tile reads, it wrote
+// first, so zeroing megabytes per band would be wasted work.
+template <class T> struct Plane {
+    std::unique_ptr<T[]> p;
+    void assign(std::size_t n, T) { p.reset(new T[n]); }
+    T *data() { return p.get(); }
+    const T *data() const { return p.get(); }
+    T &operator[](std::size_t i) { return p[i]; }
+    const T &operator[](std::size_t i) const { return p[i]; }
+};
+
 struct BayerScratch {
     int n; // cells per side
-    std::vector<float> s, dh, dv, lh, lv, rgb[3];
+    Plane<float> s, dh, dv, lh, lv, rgb[3];
     explicit BayerScratch(int side) : n(side) {
         const std::size_t cells = static_cast<std::size_t>(side) * side;
         for (auto *v : {&s, &dh, &dv, &lh, &lv, &rgb[0], &rgb[1], &rgb[2]})
@@ -199,10 +210,10 @@ struct ListFilter {
 
 struct ListScratch {
     int n;
-    std::vector<std::uint16_t> cand[2]; // three samples per cell and direction
+    Plane<std::uint16_t> cand[2]; // three samples per cell and direction
     // Differences (green − red, green − blue) per direction, both greens, the
     // own sample, the four low-passed differences, and the fused results.
-    std::vector<float> dgr[2], dgb[2], g[2], own, lgr[2], lgb[2], fusedG, fusedOwn;
+    Plane<float> dgr[2], dgb[2], g[2], own, lgr[2], lgb[2], fusedG, fusedOwn;
     explicit ListScratch(int side) : n(side) {
         const std::size_t cells = static_cast<std::size_t>(side) * side;
         for (auto &c : cand)
@@ -272,23 +283,31 @@ void listTile(const RawImage &img, const Mosaic &m, const NeighbourLists &lists,
             }
             w.own[p] = inside(i, j) ? m.at(r0 + i, c0 + j) * kScale : 0.f;
         }
-    // 3. Low-pass with 17 taps: horizontal candidates along rows, vertical along columns.
+    // 3. Low-pass with 17 taps: horizontal candidates along rows, vertical
+    // along columns; one plain loop per plane so that it vectorises.
     const float *h = f.h;
-    for (int i = 9; i < R - 9; ++i)
-        for (int j = 9; j < C - 9; ++j) {
-            const std::size_t p = idx(i, j);
-            for (int which = 0; which < 2; ++which) {
-                const float *a = (which ? w.dgb[0] : w.dgr[0]).data() + p;
-                const float *b = (which ? w.dgb[1] : w.dgr[1]).data() + p;
-                float sh = h[0] * a[0], sv = h[0] * b[0];
-                for (int k = 1; k <= 8; ++k) {
-                    sh += h[k] * (a[-k] + a[k]);
-                    sv += h[k] * (b[-k * n] + b[k * n]);
-                }
-                (which ? w.lgb[0] : w.lgr[0])[p] = sh;
-                (which ? w.lgb[1] : w.lgr[1])[p] = sv;
+    for (int i = 9; i < R - 9; ++i) {
+        const std::size_t row = idx(i, 0);
+        for (int which = 0; which < 2; ++which) {
+            const float *a = (which ? w.dgb[0] : w.dgr[0]).data() + row;
+            float *out = (which ? w.lgb[0] : w.lgr[0]).data() + row;
+            for (int j = 9; j < C - 9; ++j) {
+                float sum = h[0] * a[j];
+                for (int k = 1; k <= 8; ++k)
+                    sum += h[k] * (a[j - k] + a[j + k]);
+                out[j] = sum;
+            }
+            const float *b = (which ? w.dgb[1] : w.dgr[1]).data() + row;
+            float *outV = (which ? w.lgb[1] : w.lgr[1]).data() + row;
+            for (int j = 9; j < C - 9; ++j)
+                outV[j] = h[0] * b[j];
+            for (int k = 1; k <= 8; ++k) {
+                const float *up = b - static_cast<long>(k) * n, *down = b + static_cast<long>(k) * n;
+                for (int j = 9; j < C - 9; ++j)
+                    outV[j] += h[k] * (up[j] + down[j]);
             }
         }
+    }
     // 4. Fusion at red and blue sites.
     for (int i = 13; i < R - 13; ++i)
         for (int j = 13; j < C - 13; ++j) {

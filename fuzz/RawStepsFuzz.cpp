@@ -1,12 +1,12 @@
 // Runs every raw step on arbitrary small mosaics, sizes and pattern codes.
 // Errors are fine; crashes, overruns and undefined behaviour are not.
 
+#include "input/RawSteps.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <vector>
-
-#include "input/RawSteps.h"
 
 using namespace orvanta::rawsteps;
 
@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     (void)once;
     const int width = 1 + data[0] % 72, height = 1 + data[1] % 72;
     static const unsigned kCodes[] = {0x94949494u, 0x16161616u, 0x61616161u, 0x49494949u, 0xb4b4b4b4u,
-                                      0x1e1e1e1eu, 9u, 1u, 0u};
+                                      0x1e1e1e1eu, 9u,          1u,          0u};
     unsigned filters;
     std::memcpy(&filters, data + 2, 4);
     if (data[6] < 200) filters = kCodes[data[6] % (sizeof kCodes / sizeof kCodes[0])];
@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     img.filters = filters;
     img.colors = (flags & 3) == 3 ? 1 : 3;
     for (int r = 0; r < 6; ++r)
-        for (int c = 0; c < 6; ++c) img.xtrans[r][c] = static_cast<char>((r * 7 + c * 3 + flags) % 3);
+        for (int c = 0; c < 6; ++c)
+            img.xtrans[r][c] = static_cast<char>((r * 7 + c * 3 + flags) % 3);
     const float cam[3][4] = {{1.5f, -0.3f, -0.2f, 0}, {-0.1f, 1.2f, -0.1f, 0}, {0, -0.4f, 1.4f, 0}};
 
     greenMatching(img);

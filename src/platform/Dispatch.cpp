@@ -229,6 +229,21 @@ struct Completion {
     }
 };
 
+// Runs task on queue and waits for it; at once when the caller is already
+// running on that queue (waiting for itself would never end).
+void syncOn(Queue &queue, bool runHere, const Task &task) {
+    if (runHere) {
+        runGuarded(task);
+        return;
+    }
+    auto done = std::make_shared<Completion>();
+    queue.async([&task, done] {
+        runGuarded(task);
+        done->signal();
+    });
+    done->wait();
+}
+
 class SerialQueue final : public Queue {
 public:
     explicit SerialQueue(std::string label) : Queue(std::move(label)) {}
@@ -251,18 +266,7 @@ public:
         }
     }
 
-    void sync(Task task) override {
-        if (isCurrent()) {
-            runGuarded(task);
-            return;
-        }
-        auto done = std::make_shared<Completion>();
-        async([&task, done] {
-            runGuarded(task);
-            done->signal();
-        });
-        done->wait();
-    }
+    void sync(Task task) override { syncOn(*this, isCurrent(), task); }
 
     bool isCurrent() const override { return tlCurrentQueue == this; }
 
@@ -306,18 +310,7 @@ public:
         if (wake) wake();
     }
 
-    void sync(Task task) override {
-        if (isMainThread()) {
-            runGuarded(task);
-            return;
-        }
-        auto done = std::make_shared<Completion>();
-        async([&task, done] {
-            runGuarded(task);
-            done->signal();
-        });
-        done->wait();
-    }
+    void sync(Task task) override { syncOn(*this, isMainThread(), task); }
 
     bool isCurrent() const override { return isMainThread() && tlCurrentQueue == this; }
 

@@ -190,6 +190,76 @@ void bayerTile(const RawImage &img, const Mosaic &m, const PatternTable &pat, co
 
 // ----- list-based worker --------------------------------------------------
 
+// The neighbour lists as plain offsets into the padded own-colour plane and
+// into a tile's candidate plane, so that the per-cell sums are tight loops.
+struct FlatGreen {
+    int count = 0, divisor = 0, ranges = 0;
+    int off[12] = {}, weight[12] = {}, range[4] = {};
+    // The list's estimate at q (a pointer into the own-colour plane).
+    int estimate(const std::uint16_t *q, int own) const {
+        if (divisor == 0) return own;
+        int sum = 0;
+        for (int k = 0; k < count; ++k)
+            sum += weight[k] * q[off[k]];
+        int v = sum / divisor;
+        if (ranges) {
+            int lo = 65535, hi = 0;
+            for (int k = 0; k < ranges; ++k) {
+                lo = std::min<int>(lo, q[range[k]]);
+                hi = std::max<int>(hi, q[range[k]]);
+            }
+            v = lim(v, lo, hi);
+        }
+        return clip16(v);
+    }
+};
+struct FlatColour {
+    int count = 0;    // neighbours of the colour; also the divisor
+    int moff[8] = {}; // their samples in the own-colour plane
+    int coff[8] = {}; // their candidate greens, relative to the cell's three samples
+};
+struct FlatPos {
+    int color = 1;
+    FlatGreen green[2];
+    FlatColour colour[3];
+};
+struct FlatLists {
+    int period = 2;
+    FlatPos pos[6][6];
+    const FlatPos *row(int r) const { return pos[period == 2 ? r & 1 : r % 6]; }
+    int column(int c) const { return period == 2 ? c & 1 : c % 6; }
+
+    FlatLists(const NeighbourLists &lists, long planeStride, long tileStride) {
+        period = lists.period;
+        for (int r = 0; r < period; ++r)
+            for (int c = 0; c < period; ++c) {
+                const PositionLists &src = lists.entries[r][c];
+                FlatPos &dst = pos[r][c];
+                dst.color = src.color;
+                for (int d = 0; d < 2; ++d) {
+                    const SampleList &g = src.green[d];
+                    FlatGreen &f = dst.green[d];
+                    f.divisor = g.divisor;
+                    for (const auto &t : g.terms) {
+                        if (f.count == 12) break;
+                        f.off[f.count] = static_cast<int>(t.dr * planeStride + t.dc);
+                        f.weight[f.count++] = t.weight;
+                    }
+                    for (auto [dr, dc] : g.range)
+                        if (f.ranges < 4) f.range[f.ranges++] = static_cast<int>(dr * planeStride + dc);
+                }
+                for (int j : {0, 2}) {
+                    FlatColour &f = dst.colour[j];
+                    for (const auto &t : src.colorList[j].terms) {
+                        if (t.candidateGreen || f.count == 8) continue;
+                        f.moff[f.count] = static_cast<int>(t.dr * planeStride + t.dc);
+                        f.coff[f.count++] = static_cast<int>(3 * (t.dr * tileStride + t.dc) + 1);
+                    }
+                }
+            }
+    }
+};
+
 // 16 cells of apron cover the reach of the 17-tap filter, the fusion window
 // and the neighbour lists, so a pixel's result does not depend on its tile.
 constexpr int kListApron = 16;
@@ -224,8 +294,8 @@ struct ListScratch {
     }
 };
 
-void listTile(const RawImage &img, const Mosaic &m, const NeighbourLists &lists, const ListFilter &f,
-              ListScratch &w, int top, int bottom, int left, int right) {
+void listTile(const RawImage &img, const Mosaic &m, const NeighbourLists &lists, const FlatLists &flat,
+              const ListFilter &f, ListScratch &w, int top, int bottom, int left, int right) {
     const int H = img.height, W = img.width;
     const int R = bottom - top + 2 * kListApron, C = right - left + 2 * kListApron, n = w.n;
     const int r0 = top - kListApron, c0 = left - kListApron;
@@ -237,38 +307,51 @@ void listTile(const RawImage &img, const Mosaic &m, const NeighbourLists &lists,
     auto entry = [&](int i, int j) -> const PositionLists & { return lists.at(r0 + i + 60, c0 + j + 60); };
 
     // 1. Candidates: greens everywhere, then red and blue one cell in.
+    const int jIn0 = std::max(0, -c0), jIn1 = std::min(C, W - c0); // columns inside the image
     for (int d = 0; d < 2; ++d) {
         std::uint16_t *cd = w.cand[d].data();
-        for (int i = 0; i < R; ++i)
-            for (int j = 0; j < C; ++j) {
-                std::uint16_t *px = cd + 3 * idx(i, j);
-                if (!inside(i, j)) {
-                    px[0] = px[1] = px[2] = 0;
-                    continue;
-                }
-                const PositionLists &e = entry(i, j);
-                const int row = r0 + i, col = c0 + j, ownSample = m.at(row, col);
-                px[1] = static_cast<std::uint16_t>(
-                    e.color == 1 ? ownSample : listGreen(e.green[d], m, row, col, ownSample));
-                px[e.color] = static_cast<std::uint16_t>(ownSample);
+        for (int i = 0; i < R; ++i) {
+            const int row = r0 + i;
+            std::uint16_t *line = cd + 3 * idx(i, 0);
+            if (row < 0 || row >= H) {
+                std::fill(line, line + 3 * C, 0);
+                continue;
             }
-        for (int i = 1; i < R - 1; ++i)
-            for (int j = 1; j < C - 1; ++j) {
-                if (!inside(i, j)) continue;
-                const PositionLists &e = entry(i, j);
+            std::fill(line, line + 3 * jIn0, 0);
+            std::fill(line + 3 * jIn1, line + 3 * C, 0);
+            const std::uint16_t *mrow = m.row(row);
+            const FlatPos *prow = flat.row(row);
+            for (int j = jIn0; j < jIn1; ++j) {
+                const int col = c0 + j;
+                const FlatPos &e = prow[flat.column(col)];
+                const std::uint16_t *q = mrow + col;
+                const int own = q[0];
+                std::uint16_t *px = line + 3 * j;
+                px[1] = static_cast<std::uint16_t>(e.color == 1 ? own : e.green[d].estimate(q, own));
+                px[e.color] = static_cast<std::uint16_t>(own);
+            }
+        }
+        for (int i = 1; i < R - 1; ++i) {
+            const int row = r0 + i;
+            if (row < 0 || row >= H) continue;
+            const std::uint16_t *mrow = m.row(row);
+            const FlatPos *prow = flat.row(row);
+            for (int j = std::max(1, jIn0); j < std::min(C - 1, jIn1); ++j) {
+                const int col = c0 + j;
+                const FlatPos &e = prow[flat.column(col)];
                 std::uint16_t *px = cd + 3 * idx(i, j);
+                const std::uint16_t *q = mrow + col;
                 for (int jc : {0, 2}) {
                     if (jc == e.color) continue;
-                    const SampleList &list = e.colorList[jc];
-                    long sum = 0;
-                    for (const auto &t : list.terms)
-                        sum += t.weight * static_cast<long>(t.candidateGreen
-                                                                ? cd[3 * idx(i + t.dr, j + t.dc) + 1]
-                                                                : m.at(r0 + i + t.dr, c0 + j + t.dc));
-                    const long diff = list.divisor ? sum / list.divisor : 0;
-                    px[jc] = static_cast<std::uint16_t>(clip16(static_cast<int>(px[1] + diff)));
+                    const FlatColour &list = e.colour[jc];
+                    int sum = 0;
+                    for (int k = 0; k < list.count; ++k)
+                        sum += q[list.moff[k]] - px[list.coff[k]];
+                    const int diff = list.count ? sum / list.count : 0;
+                    px[jc] = static_cast<std::uint16_t>(clip16(px[1] + diff));
                 }
             }
+        }
     }
     // 2. Differences in units of the full scale.
     constexpr float kScale = 1.0f / 65535.0f;
@@ -354,21 +437,21 @@ void listTile(const RawImage &img, const Mosaic &m, const NeighbourLists &lists,
         for (int col = left; col < right; ++col) {
             const int i = row - r0, j = col - c0;
             const std::size_t p = idx(i, j);
-            const int own = entry(i, j).color;
+            const FlatPos &e = flat.row(row)[flat.column(col)];
+            const int own = e.color;
             float out[3];
             out[1] = w.fusedG[p];
             if (own != 1) out[own] = w.fusedOwn[p];
             for (int c : {0, 2}) {
                 if (c == own) continue;
+                // The neighbours of colour c, in the colour list's order.
+                const FlatColour &list = e.colour[c];
                 float sum = 0;
-                int count = 0;
-                for (int dr = -1; dr <= 1; ++dr)
-                    for (int dc = -1; dc <= 1; ++dc) {
-                        if ((!dr && !dc) || entry(i + dr, j + dc).color != c) continue;
-                        const std::size_t q = idx(i + dr, j + dc);
-                        sum += w.fusedOwn[q] - w.fusedG[q];
-                        ++count;
-                    }
+                const int count = list.count;
+                for (int k = 0; k < count; ++k) {
+                    const std::size_t q = p + (list.coff[k] - 1) / 3;
+                    sum += w.fusedOwn[q] - w.fusedG[q];
+                }
                 if (count) {
                     out[c] = out[1] + sum / count;
                 } else {
@@ -398,6 +481,7 @@ void lmmseDemosaic(RawImage &img, bool recoverHighlights) {
     const PatternTable pattern(img);
     auto lists = std::make_unique<NeighbourLists>();
     if (useLists) buildNeighbourLists(img, *lists);
+    const FlatLists flat(*lists, m.stride(), kOut + 2 * kListApron);
     const BayerFilter bayerFilter;
     const ListFilter listFilter;
     const int H = img.height, W = img.width;
@@ -414,7 +498,7 @@ void lmmseDemosaic(RawImage &img, bool recoverHighlights) {
                 return;
             }
             forTiles(area, [&](int t, int b, int l, int r) {
-                listTile(img, m, *lists, listFilter, *w, t, b, l, r);
+                listTile(img, m, *lists, flat, listFilter, *w, t, b, l, r);
             });
         } else {
             std::unique_ptr<BayerScratch> w;

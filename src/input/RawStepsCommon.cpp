@@ -7,15 +7,18 @@ namespace orvanta::rawsteps::detail {
 
 bool Mosaic::build(const RawImage &img, Mosaic &out) {
     out.stride_ = img.width + 2 * kPad;
-    try {
-        out.data_.assign(static_cast<std::size_t>(out.stride_) * (img.height + 2 * kPad), 0);
-    } catch (const std::bad_alloc &) {
-        return false;
-    }
+    const std::size_t total = static_cast<std::size_t>(out.stride_) * (img.height + 2 * kPad);
+    out.data_.reset(new (std::nothrow) std::uint16_t[total]);
+    if (!out.data_) return false;
+    std::uint16_t *base = out.data_.get();
+    std::fill(base, base + static_cast<std::size_t>(out.stride_) * kPad, 0);
+    std::fill(base + total - static_cast<std::size_t>(out.stride_) * kPad, base + total, 0);
     PatternTable pattern(img);
     runBands(0, img.height, [&](int first, int last) {
         for (int r = first; r < last; ++r) {
-            std::uint16_t *dst = out.data_.data() + static_cast<long>(r + kPad) * out.stride_ + kPad;
+            std::uint16_t *dst = base + static_cast<long>(r + kPad) * out.stride_ + kPad;
+            std::fill(dst - kPad, dst, 0);
+            std::fill(dst + img.width, dst + img.width + kPad, 0);
             const Pixel *src = &img.at(r, 0);
             for (int c = 0; c < img.width; ++c) {
                 int f =

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace orvanta::rawsteps::detail {
@@ -31,13 +32,13 @@ public:
     static bool build(const RawImage &img, Mosaic &out);
 
     const std::uint16_t *row(int r) const {
-        return data_.data() + static_cast<long>(r + kPad) * stride_ + kPad;
+        return data_.get() + static_cast<long>(r + kPad) * stride_ + kPad;
     }
     std::uint16_t at(int r, int c) const { return row(r)[c]; }
     int stride() const { return stride_; }
 
 private:
-    std::vector<std::uint16_t> data_;
+    std::unique_ptr<std::uint16_t[]> data_; // only the padding is zeroed; the rest is copied in
     int stride_ = 0;
 };
 

@@ -23,6 +23,22 @@ inline std::uint16_t toSample(float v) {
     return static_cast<std::uint16_t>(clip16(static_cast<int>(65535.0 * v + 0.5)));
 }
 
+// Signal and noise variances over the 9 cells centred on D[0] and L[0]
+// along step: Vs of the low-passed values, Vn of raw minus low-passed.
+inline void windowVariances(const float *D, const float *L, long step, float &vs, float &vn) {
+    float mu = 0;
+    for (int k = -4; k <= 4; ++k)
+        mu += L[k * step];
+    mu /= 9.0f;
+    vs = 1e-7f;
+    vn = 1e-7f;
+    for (int k = -4; k <= 4; ++k) {
+        const float a = L[k * step] - mu, b = D[k * step] - L[k * step];
+        vs += a * a;
+        vn += b * b;
+    }
+}
+
 // Rows each band writes: [first, last), the last band reaching down to
 // height − 14; columns [14, width − 14).
 struct Area {
@@ -136,16 +152,8 @@ void bayerTile(const RawImage &img, const Mosaic &m, const PatternTable &pat, co
             for (int d = 0; d < 2; ++d) {
                 const float *D = (d == 0 ? w.dh : w.dv).data() + p, *L = (d == 0 ? w.lh : w.lv).data() + p;
                 const long step = d == 0 ? 1 : n;
-                float mu = 0;
-                for (int k = -4; k <= 4; ++k)
-                    mu += L[k * step];
-                mu /= 9.0f;
-                float vs = 1e-7f, vn = 1e-7f;
-                for (int k = -4; k <= 4; ++k) {
-                    const float a = L[k * step] - mu, b = D[k * step] - L[k * step];
-                    vs += a * a;
-                    vn += b * b;
-                }
+                float vs, vn;
+                windowVariances(D, L, step, vs, vn);
                 est[d] = (D[0] * vs + L[0] * vn) / (vs + vn);
                 var[d] = vs * vn / (vs + vn);
             }
@@ -410,16 +418,8 @@ void listTile(const RawImage &img, const Mosaic &m, const NeighbourLists &lists,
                     const float *Lw = (set ? w.lgb[d] : w.lgr[d]).data() + p;
                     const float D0 = (own == 0 ? w.dgr[d] : w.dgb[d])[p];
                     const float L0 = (own == 0 ? w.lgr[d] : w.lgb[d])[p];
-                    float mu = 0;
-                    for (int k = -4; k <= 4; ++k)
-                        mu += Lw[k * step];
-                    mu /= 9.0f;
-                    float vs = 1e-7f, vn = 1e-7f;
-                    for (int k = -4; k <= 4; ++k) {
-                        const float a = Lw[k * step] - mu, b = Dw[k * step] - Lw[k * step];
-                        vs += a * a;
-                        vn += b * b;
-                    }
+                    float vs, vn;
+                    windowVariances(Dw, Lw, step, vs, vn);
                     x[set][d] = (L0 * vn + D0 * vs) / (vs + vn);
                     v[set][d] = vs * vn / (vs + vn);
                     vnoise[set][d] = vn;

@@ -18,9 +18,12 @@ std::mutex &creationLock() {
     return m;
 }
 
+// Transforms by profile pair. An entry keeps its profiles alive, so a key's
+// addresses cannot be reused by other profiles while it is cached.
+constexpr std::size_t kCacheLimit = 32;
 using Key = std::pair<const ColorSyncProfileWrap *, const ColorSyncProfileWrap *>;
-std::map<Key, std::weak_ptr<ColorTransform>> &cache() {
-    static auto *c = new std::map<Key, std::weak_ptr<ColorTransform>>;
+std::map<Key, std::shared_ptr<ColorTransform>> &cache() {
+    static auto *c = new std::map<Key, std::shared_ptr<ColorTransform>>;
     return *c;
 }
 
@@ -33,8 +36,7 @@ ColorTransform::create(const std::shared_ptr<ColorSyncProfileWrap> &source,
     std::lock_guard lock(creationLock());
     const Key key{source.get(), destination.get()};
     auto &c = cache();
-    if (auto it = c.find(key); it != c.end())
-        if (auto t = it->second.lock()) return t;
+    if (auto it = c.find(key); it != c.end()) return it->second;
     auto *src = static_cast<cmsHPROFILE>(source->csRef());
     auto *dst = static_cast<cmsHPROFILE>(destination->csRef());
     if (!src || !dst) return nullptr;
@@ -51,9 +53,9 @@ ColorTransform::create(const std::shared_ptr<ColorSyncProfileWrap> &source,
                        .c_str());
         return nullptr;
     }
-    // Forget transforms whose users are gone, then remember this one.
-    std::erase_if(c, [](const auto &e) { return e.second.expired(); });
-    c[key] = t;
+    // Past the limit, forget the transforms nobody else holds.
+    if (c.size() >= kCacheLimit) std::erase_if(c, [](const auto &e) { return e.second.use_count() == 1; });
+    if (c.size() < kCacheLimit) c[key] = t;
     return t;
 }
 

@@ -42,7 +42,11 @@ void colorConvert(RawImage &img, const float matrix[3][4]) {
 }
 
 void orientedHandover(const RawImage &img, int flip, int sharpening, Pixel *dst) {
-    if (!img.image || !dst) return;
+    orientedHandover(img, flip, sharpening, reinterpret_cast<std::uint16_t *>(dst), 4);
+}
+
+void orientedHandover(const RawImage &img, int flip, int sharpening, std::uint16_t *dst, int samples) {
+    if (!img.image || !dst || (samples != 3 && samples != 4)) return;
     const int W = img.width, H = img.height;
     int outW, outH;
     orientedSize(W, H, flip, &outW, &outH);
@@ -59,17 +63,17 @@ void orientedHandover(const RawImage &img, int flip, int sharpening, Pixel *dst)
                 return;
             }
             for (int r = first; r < last; ++r) {
-                Pixel *out = dst + static_cast<long>(r) * outW;
-                for (int c = 0; c < outW; ++c) {
+                std::uint16_t *out = dst + static_cast<long>(r) * outW * samples;
+                for (int c = 0; c < outW; ++c, out += samples) {
                     int sr = r, sc = c;
                     if (flip & 4) std::swap(sr, sc);
                     if (flip & 2) sr = H - 1 - sr;
                     if (flip & 1) sc = W - 1 - sc;
                     const Pixel &in = img.at(sr, sc);
-                    out[c][0] = in[0];
-                    out[c][1] = in[1];
-                    out[c][2] = in[2];
-                    out[c][3] = threeColor ? 65535 : in[3];
+                    out[0] = in[0];
+                    out[1] = in[1];
+                    out[2] = in[2];
+                    if (samples == 4) out[3] = threeColor ? 65535 : in[3];
                 }
             }
         },

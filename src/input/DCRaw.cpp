@@ -203,8 +203,8 @@ bool DCRaw::loadFile(const std::string &path, std::size_t *pixelSize) {
     return true;
 }
 
-bool DCRaw::processFileAndCreateBuffer(const std::string &, std::vector<std::uint16_t> *createdBuffer,
-                                       int sharpening, int *bufferWidth, int *bufferHeight) {
+bool DCRaw::processFileAndCreateBuffer(const std::string &, PixelBlock *createdBuffer, int sharpening,
+                                       int *bufferWidth, int *bufferHeight) {
     auto fail = [&](const std::string &why) {
         dcStatus = why.empty() ? "Could not parse raw file" : why;
         lib_->free_image();
@@ -343,13 +343,10 @@ bool DCRaw::processFileAndCreateBuffer(const std::string &, std::vector<std::uin
         int w, h;
         rawsteps::orientedSize(S.iwidth, S.iheight, S.flip, &w, &h);
         if (createdBuffer) {
-            createdBuffer->assign(static_cast<std::size_t>(w) * h * 4, 0);
-            if (S.flip == 0) {
-                std::memcpy(createdBuffer->data(), L.imgdata.image, createdBuffer->size() * 2);
-            } else {
-                rawsteps::orientedHandover(img, S.flip, sharpening,
-                                           reinterpret_cast<rawsteps::Pixel *>(createdBuffer->data()));
-            }
+            const int samples = handOverRGB ? 3 : 4;
+            *createdBuffer = PixelBlock(static_cast<std::size_t>(w) * h * samples);
+            if (createdBuffer->empty()) return fail("Could not allocate memory");
+            rawsteps::orientedHandover(img, S.flip, sharpening, createdBuffer->data(), samples);
         }
         L.free_image();
         if (bufferWidth) *bufferWidth = w;

@@ -4,6 +4,7 @@
 // AHD and LMMSE demosaicing, colour conversion, oriented hand-over) in place
 // of some of them. One decode at a time in the whole process (lock()).
 
+#include "ImageWrapper.h"
 #include "platform/Value.h"
 
 #include <cstdint>
@@ -32,8 +33,8 @@ public:
     bool loadFile(const std::string &path, std::size_t *pixelSize);
     // Decodes and hands over the oriented image: width × height pixels of
     // four samples (red, green, blue, a fourth the wrapper drops).
-    bool processFileAndCreateBuffer(const std::string &fileName, std::vector<std::uint16_t> *createdBuffer,
-                                    int sharpening, int *bufferWidth, int *bufferHeight);
+    bool processFileAndCreateBuffer(const std::string &fileName, PixelBlock *createdBuffer, int sharpening,
+                                    int *bufferWidth, int *bufferHeight);
 
     // Settings.
     bool doGreenChannelMatch = false;
@@ -43,6 +44,9 @@ public:
     int conversionMode = 0;
     bool recoverHighlights = false;
     bool useVirtualMemory = false;
+    // Hand over three samples a pixel (the wrapper's format) instead of four,
+    // sparing a full-size intermediate block and the packing pass.
+    bool handOverRGB = false;
 
     // Results.
     std::string dcStatus, dcMake, dcModel;

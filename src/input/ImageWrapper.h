@@ -5,12 +5,15 @@
 // processing needs, its metadata and any decoding error.
 
 #include "platform/Error.h"
+#include "platform/LargeAlloc.h"
 #include "platform/Value.h"
 
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace orvanta {
 
@@ -20,6 +23,42 @@ class DNGCameraProfileAbstract;
 enum RawOpenErrorCode : int {
     kRawOpenDecodeFailed = -5, // the reason is the decoder's status text
     kRawOpenInvalidCall = -15, // invalid call, or a Photo CD parse failure
+};
+
+// A block of 16-bit samples left uninitialised: image buffers are written
+// whole right after they are allocated, so zeroing hundreds of megabytes
+// first would be wasted work.
+class PixelBlock {
+public:
+    PixelBlock() = default;
+    explicit PixelBlock(std::size_t count)
+        : p_(static_cast<std::uint16_t *>(allocateLarge(count * sizeof(std::uint16_t)))), n_(p_ ? count : 0) {
+    }
+    PixelBlock(PixelBlock &&o) noexcept : p_(o.p_), n_(o.n_) { o.p_ = nullptr, o.n_ = 0; }
+    PixelBlock &operator=(PixelBlock &&o) noexcept {
+        if (this != &o) {
+            reset();
+            p_ = o.p_, n_ = o.n_;
+            o.p_ = nullptr, o.n_ = 0;
+        }
+        return *this;
+    }
+    PixelBlock(const PixelBlock &) = delete;
+    PixelBlock &operator=(const PixelBlock &) = delete;
+    ~PixelBlock() { reset(); }
+    std::uint16_t *data() { return p_; }
+    const std::uint16_t *data() const { return p_; }
+    std::size_t size() const { return n_; }
+    bool empty() const { return n_ == 0; }
+    void reset() {
+        freeLarge(p_, n_ * sizeof(std::uint16_t));
+        p_ = nullptr;
+        n_ = 0;
+    }
+
+private:
+    std::uint16_t *p_ = nullptr;
+    std::size_t n_ = 0;
 };
 
 class ImageWrapper {

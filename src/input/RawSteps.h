@@ -99,5 +99,8 @@ inline void orientedSize(int width, int height, int flip, int *outWidth, int *ou
 // are copied unchanged and the fourth becomes 65535. A non-zero sharpening
 // value copies nothing (each band prints the refusal on standard output).
 void orientedHandover(const RawImage &img, int flip, int sharpening, Pixel *dst);
+// The same into samples (3: red, green, blue only; 4: as above) per pixel;
+// code 0 copies the image as it stands.
+void orientedHandover(const RawImage &img, int flip, int sharpening, std::uint16_t *dst, int samples);
 
 } // namespace orvanta::rawsteps

@@ -8,7 +8,9 @@ namespace orvanta::rawsteps::detail {
 bool Mosaic::build(const RawImage &img, Mosaic &out) {
     out.stride_ = img.width + 2 * kPad;
     const std::size_t total = static_cast<std::size_t>(out.stride_) * (img.height + 2 * kPad);
-    out.data_.reset(new (std::nothrow) std::uint16_t[total]);
+    out.data_ = std::unique_ptr<std::uint16_t[], Free>(
+        static_cast<std::uint16_t *>(allocateLarge(total * sizeof(std::uint16_t))),
+        Free{total * sizeof(std::uint16_t)});
     if (!out.data_) return false;
     std::uint16_t *base = out.data_.get();
     std::fill(base, base + static_cast<std::size_t>(out.stride_) * kPad, 0);

@@ -2,6 +2,7 @@
 // Shared pieces of the raw steps: the own-colour plane and small helpers.
 
 #include "RawSteps.h"
+#include "platform/LargeAlloc.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -38,7 +39,11 @@ public:
     int stride() const { return stride_; }
 
 private:
-    std::unique_ptr<std::uint16_t[]> data_; // only the padding is zeroed; the rest is copied in
+    struct Free {
+        std::size_t bytes;
+        void operator()(std::uint16_t *p) const { freeLarge(p, bytes); }
+    };
+    std::unique_ptr<std::uint16_t[], Free> data_{nullptr, Free{0}}; // only the padding is zeroed
     int stride_ = 0;
 };
 

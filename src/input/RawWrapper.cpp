@@ -18,10 +18,8 @@ rawWrapper::rawWrapper(std::string path, std::string fileUUID, bool thumbNail)
     : ImageWrapper(std::move(path), std::move(fileUUID), thumbNail) {}
 
 void rawWrapper::invalidate() {
-    masterImage_.clear();
-    masterImage_.shrink_to_fit();
-    alternateImage_.clear();
-    alternateImage_.shrink_to_fit();
+    masterImage_.reset();
+    alternateImage_.reset();
 }
 
 void rawWrapper::setCameraProfile(std::shared_ptr<DNGCameraProfileAbstract> p) {
@@ -77,7 +75,8 @@ bool rawWrapper::createBitMap(int algorithm) {
         dc.algoSelect = algorithm;
         dc.conversionMode = 0;
         dc.recoverHighlights = maintainHighlights_;
-        std::vector<std::uint16_t> rgba;
+        dc.handOverRGB = true; // packed during the hand-over
+        PixelBlock rgba;
         int w = 0, h = 0;
         std::size_t size = 0;
         if (dc.loadFile(fileSource_, &size)) {
@@ -109,8 +108,7 @@ bool rawWrapper::createBitMap(int algorithm) {
         if (ok) {
             imageWidth_ = static_cast<std::uint16_t>(w);
             imageHeight_ = static_cast<std::uint16_t>(h);
-            auto rgb = createRGBBufferFromRGBA(rgba, static_cast<std::size_t>(w) * h);
-            (algorithm == 0 ? masterImage_ : alternateImage_) = std::move(rgb);
+            (algorithm == 0 ? masterImage_ : alternateImage_) = std::move(rgba);
             error_.reset();
         } else {
             imageWidth_ = imageHeight_ = 0;
@@ -127,16 +125,13 @@ bool rawWrapper::createBitMap(int algorithm) {
     return ok;
 }
 
-std::vector<std::uint16_t> rawWrapper::createRGBBufferFromRGBA(const std::vector<std::uint16_t> &rgba,
-                                                               std::size_t numPixels) {
+PixelBlock rawWrapper::createRGBBufferFromRGBA(const PixelBlock &rgba, std::size_t numPixels) {
     if (rgba.size() < numPixels * 4) {
         logMessage("ERROR in %s RGBA buffer is NULL", "-[rawWrapper createRGBBufferFromRGBA:numpixels:]");
         return {};
     }
-    std::vector<std::uint16_t> rgb;
-    try {
-        rgb.resize(numPixels * 3);
-    } catch (const std::bad_alloc &) {
+    PixelBlock rgb(numPixels * 3);
+    if (rgb.empty() && numPixels > 0) {
         logMessage("ERROR in %s could not malloc buffer of %i pixels",
                    "-[rawWrapper createRGBBufferFromRGBA:numpixels:]", static_cast<int>(numPixels));
         return {};
@@ -150,10 +145,12 @@ std::vector<std::uint16_t> rawWrapper::createRGBBufferFromRGBA(const std::vector
     for (std::size_t start = 0; start < numPixels; start += per) {
         const std::size_t end = std::min(numPixels, start + per);
         queue->async(group, [&, start, end] {
+            const std::uint16_t *in = rgba.data();
+            std::uint16_t *out = rgb.data();
             for (std::size_t i = start; i < end; ++i) {
-                rgb[3 * i + 0] = rgba[4 * i + 0];
-                rgb[3 * i + 1] = rgba[4 * i + 1];
-                rgb[3 * i + 2] = rgba[4 * i + 2];
+                out[3 * i + 0] = in[4 * i + 0];
+                out[3 * i + 1] = in[4 * i + 1];
+                out[3 * i + 2] = in[4 * i + 2];
             }
         });
     }

@@ -35,15 +35,14 @@ public:
     float cameraFromXYZ(int i, int j) const { return cameraFromXYZ_[i][j]; }
 
     // Packs four-sample pixels into three-sample ones on the shared queue.
-    static std::vector<std::uint16_t> createRGBBufferFromRGBA(const std::vector<std::uint16_t> &rgba,
-                                                              std::size_t numPixels);
+    static PixelBlock createRGBBufferFromRGBA(const PixelBlock &rgba, std::size_t numPixels);
 
 private:
     bool createBitMap(int algorithm);
     void invalidate();
 
     std::recursive_mutex m_;
-    std::vector<std::uint16_t> masterImage_, alternateImage_;
+    PixelBlock masterImage_, alternateImage_;
     std::string dcModel_, dcMake_, dcStatus_;
     float dcWhitex_ = 0, dcWhitey_ = 0;
     float cameraFromXYZ_[3][3] = {};

@@ -1,0 +1,14 @@
+#pragma once
+// Memory for large image buffers. Blocks of 4 MiB and more are mapped
+// directly and marked for transparent huge pages, so that touching a
+// 200 MB image takes hundreds of page faults instead of tens of thousands.
+
+#include <cstddef>
+
+namespace orvanta {
+
+// Null when no memory can be had. The contents are unspecified.
+void *allocateLarge(std::size_t bytes);
+void freeLarge(void *p, std::size_t bytes);
+
+} // namespace orvanta

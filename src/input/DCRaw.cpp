@@ -274,8 +274,12 @@ bool DCRaw::processFileAndCreateBuffer(const std::string &, PixelBlock *createdB
         };
         view();
         if (I.colors > 1) {
-            const std::string make = I.make;
-            const bool skipMatch = make == "NIKON" || make == "Sony" || make == "Canon" || make == "Nokia";
+            // The library spells some makers its own way ("Nikon" for
+            // "NIKON"), so the names compare without regard to case.
+            std::string make = I.make;
+            for (char &ch : make)
+                ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+            const bool skipMatch = make == "nikon" || make == "sony" || make == "canon" || make == "nokia";
             bool matched = false;
             if (I.filters >= 1000 && doGreenChannelMatch && !skipMatch) {
                 matched = rawsteps::greenMatching(img);

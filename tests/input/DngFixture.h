@@ -3,6 +3,7 @@
 // RGGB pattern, with a colour matrix, as-shot neutral, baseline exposure and
 // orientation of the test's choosing.
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <tiffio.h>
@@ -18,7 +19,12 @@ struct DngSpec {
     std::string make = "Orvanta", model = "Fixture DNG";
     // XYZ to camera (a plausible camera's).
     float colorMatrix[9] = {0.7f, -0.2f, -0.05f, -0.4f, 1.2f, 0.2f, -0.1f, 0.2f, 0.6f};
+    bool xtrans = false;          // a 6 × 6 X-Trans pattern instead of RGGB
+    float secondGreenGain = 1.0f; // the odd-row green reads this much brighter
 };
+
+inline constexpr std::uint8_t kXTransPattern[36] = {1, 1, 0, 1, 1, 2, 1, 1, 2, 1, 1, 0, 2, 0, 1, 0, 2, 1,
+                                                    1, 1, 2, 1, 1, 0, 1, 1, 0, 1, 1, 2, 0, 2, 1, 2, 0, 1};
 
 // Scene value of colour c (0 red, 1 green, 2 blue) at (x, y), 12-bit range.
 inline int dngSceneValue(int x, int y, int c, int w, int h) {
@@ -32,8 +38,11 @@ inline bool writeCfaDng(const std::string &path, const DngSpec &s) {
     TIFF *tif = TIFFOpen(path.c_str(), "w");
     if (!tif) return false;
     const std::uint8_t version[4] = {1, 4, 0, 0};
-    const std::uint16_t dims[2] = {2, 2};
-    const std::uint8_t pattern[4] = {0, 1, 1, 2};
+    const std::uint16_t dims[2] = {static_cast<std::uint16_t>(s.xtrans ? 6 : 2),
+                                   static_cast<std::uint16_t>(s.xtrans ? 6 : 2)};
+    const std::uint8_t bayer[4] = {0, 1, 1, 2};
+    const std::uint8_t *pattern = s.xtrans ? kXTransPattern : bayer;
+    const int period = s.xtrans ? 6 : 2;
     TIFFSetField(tif, TIFFTAG_SUBFILETYPE, 0);
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, s.width);
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, s.height);
@@ -50,7 +59,7 @@ inline bool writeCfaDng(const std::string &path, const DngSpec &s) {
     TIFFSetField(tif, TIFFTAG_DNGBACKWARDVERSION, version);
     TIFFSetField(tif, TIFFTAG_UNIQUECAMERAMODEL, (s.make + " " + s.model).c_str());
     TIFFSetField(tif, TIFFTAG_CFAREPEATPATTERNDIM, dims);
-    TIFFSetField(tif, TIFFTAG_CFAPATTERN, 4, pattern);
+    TIFFSetField(tif, TIFFTAG_CFAPATTERN, period * period, pattern);
     TIFFSetField(tif, TIFFTAG_COLORMATRIX1, 9, s.colorMatrix);
     TIFFSetField(tif, TIFFTAG_CALIBRATIONILLUMINANT1, 21);
     TIFFSetField(tif, TIFFTAG_ASSHOTNEUTRAL, 3, s.asShotNeutral);
@@ -61,8 +70,10 @@ inline bool writeCfaDng(const std::string &path, const DngSpec &s) {
     bool ok = true;
     for (int y = 0; y < s.height && ok; ++y) {
         for (int x = 0; x < s.width; ++x) {
-            const int c = pattern[(y & 1) * 2 + (x & 1)];
-            row[x] = static_cast<std::uint16_t>(dngSceneValue(x, y, c, s.width, s.height));
+            const int c = pattern[(y % period) * period + (x % period)];
+            double v = dngSceneValue(x, y, c, s.width, s.height);
+            if (c == 1 && !s.xtrans && (y & 1)) v *= s.secondGreenGain;
+            row[x] = static_cast<std::uint16_t>(std::min(v, 4095.0));
         }
         ok = TIFFWriteScanline(tif, row.data(), y, 0) >= 0;
     }

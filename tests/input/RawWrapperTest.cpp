@@ -225,6 +225,49 @@ TEST(RawWrapper, RealRawFiles) {
     }
 }
 
+TEST(RawWrapper, XTransDecodesThroughTheNeighbourLists) {
+    test::DngSpec spec;
+    spec.xtrans = true;
+    spec.width = 120;
+    spec.height = 90;
+    const std::string path = fixtureDng("xtrans.dng", spec);
+    LibRaw probe;
+    ASSERT_EQ(probe.open_file(path.c_str()), LIBRAW_SUCCESS);
+    ASSERT_EQ(probe.imgdata.idata.filters, 9u) << "the library reads a 6 × 6 pattern as X-Trans";
+    rawWrapper w(path, "x");
+    ASSERT_TRUE(w.masterImageBytes()) << (w.error() ? w.error()->reason : "");
+    ASSERT_TRUE(w.alternateImageBytes());
+    // Interior pixels carry all three colours, close to the scene's balance.
+    const std::uint16_t *m = w.masterImageBytes();
+    const std::size_t mid = (static_cast<std::size_t>(45) * w.imageWidth() + 60) * 3;
+    EXPECT_GT(m[mid], 0);
+    EXPECT_GT(m[mid + 1], 0);
+    EXPECT_GT(m[mid + 2], 0);
+}
+
+TEST(RawWrapper, GreenMatchingSkippedForSomeMakers) {
+    // Greens 1.5 % apart: matching changes the image unless the maker is one
+    // of those whose greens are left to the library.
+    auto decode = [](const std::string &name, const std::string &make, bool match) {
+        test::DngSpec spec;
+        spec.make = make;
+        spec.secondGreenGain = 1.015f;
+        spec.width = 128;
+        spec.height = 96;
+        UserDefaults::standard().set("enableNewPV", match);
+        rawWrapper w(fixtureDng(name, spec), name);
+        std::vector<std::uint16_t> out(
+            w.masterImageBytes(), w.masterImageBytes() + std::size_t(w.imageWidth()) * w.imageHeight() * 3);
+        return out;
+    };
+    EXPECT_NE(decode("own-on.dng", "Orvanta", true), decode("own-off.dng", "Orvanta", false));
+    for (const char *make : {"Canon", "NIKON", "Sony", "Nokia"})
+        EXPECT_EQ(decode(std::string(make) + "-on.dng", make, true),
+                  decode(std::string(make) + "-off.dng", make, false))
+            << make;
+    UserDefaults::standard().remove("enableNewPV");
+}
+
 TEST(RawWrapper, RawExtensions) {
     EXPECT_TRUE(isRawExtension("/a/b/IMG_0001.CR2"));
     EXPECT_TRUE(isRawExtension("x.dng"));

@@ -71,10 +71,6 @@ std::vector<Contribution> contributions(int inSize, int outSize) {
     return out;
 }
 
-float readSample(const ImageBuffer &b, int row, int col, int ch) {
-    return b.isFloat() ? b.bufferFloatForRow(row, col)[ch] : b.bufferU16ForRow(row, col)[ch] * 1.0f;
-}
-
 } // namespace
 
 ImageBuffer::~ImageBuffer() = default;
@@ -172,37 +168,44 @@ std::shared_ptr<ImageBuffer> ImageBuffer::resizedImageFromBuffer(int width, int 
     std::vector<float> mid(static_cast<std::size_t>(width) * imageHeight * 4);
     const int srcH = imageHeight;
     dispatch::apply(static_cast<std::size_t>(srcH), [&](std::size_t y) {
+        // The source row as floats once, then plain weighted sums.
+        std::vector<float> row(static_cast<std::size_t>(imageWidth) * 4);
+        if (isFloat_) {
+            std::memcpy(row.data(), bufferFloatForRow(static_cast<int>(y)), row.size() * sizeof(float));
+        } else {
+            const std::uint16_t *in = bufferU16ForRow(static_cast<int>(y));
+            for (std::size_t i = 0; i < row.size(); ++i)
+                row[i] = in[i];
+        }
         float *o = mid.data() + y * width * 4;
         for (int x = 0; x < width; ++x) {
             const Contribution &c = across[x];
+            const float *in = row.data() + static_cast<std::size_t>(c.first) * 4;
             float acc[4] = {0, 0, 0, 0};
             for (std::size_t k = 0; k < c.w.size(); ++k)
                 for (int ch = 0; ch < 4; ++ch)
-                    acc[ch] +=
-                        c.w[k] * readSample(*this, static_cast<int>(y), c.first + static_cast<int>(k), ch);
+                    acc[ch] += c.w[k] * in[4 * k + ch];
             for (int ch = 0; ch < 4; ++ch)
                 o[4 * x + ch] = acc[ch];
         }
     });
     const bool toFloat = isFloat_;
     dispatch::apply(static_cast<std::size_t>(height), [&](std::size_t y) {
+        // Whole rows at a time: each tap adds one contiguous row of mid.
         const Contribution &c = down[y];
-        for (int x = 0; x < width; ++x) {
-            float acc[4] = {0, 0, 0, 0};
-            for (std::size_t k = 0; k < c.w.size(); ++k) {
-                const float *m = mid.data() + ((c.first + k) * width + x) * 4;
-                for (int ch = 0; ch < 4; ++ch)
-                    acc[ch] += c.w[k] * m[ch];
-            }
-            if (toFloat) {
-                float *p = out->bufferFloatForRow(static_cast<int>(y), x);
-                for (int ch = 0; ch < 4; ++ch)
-                    p[ch] = acc[ch];
-            } else {
-                std::uint16_t *p = out->bufferU16ForRow(static_cast<int>(y), x);
-                for (int ch = 0; ch < 4; ++ch)
-                    p[ch] = static_cast<std::uint16_t>(std::clamp(std::lround(acc[ch]), 0L, 65535L));
-            }
+        std::vector<float> acc(static_cast<std::size_t>(width) * 4, 0.0f);
+        for (std::size_t k = 0; k < c.w.size(); ++k) {
+            const float wk = c.w[k];
+            const float *m = mid.data() + (c.first + k) * static_cast<std::size_t>(width) * 4;
+            for (std::size_t i = 0; i < acc.size(); ++i)
+                acc[i] += wk * m[i];
+        }
+        if (toFloat) {
+            std::memcpy(out->bufferFloatForRow(static_cast<int>(y)), acc.data(), acc.size() * sizeof(float));
+        } else {
+            std::uint16_t *p = out->bufferU16ForRow(static_cast<int>(y));
+            for (std::size_t i = 0; i < acc.size(); ++i)
+                p[i] = static_cast<std::uint16_t>(std::clamp(std::lround(acc[i]), 0L, 65535L));
         }
     });
     return out;

@@ -1,16 +1,17 @@
 #include "TiledEngine.h"
 
-#include <algorithm>
-#include <cmath>
-#include <cstring>
-
 #include "IntermediateProductCache.h"
 #include "QueueEngine.h"
 #include "platform/Log.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
 namespace orvanta {
 
-TiledEngine::TiledEngine(Size size, std::optional<std::string> cacheId, bool releasePrecursors) : outputSize_(size) {
+TiledEngine::TiledEngine(Size size, std::optional<std::string> cacheId, bool releasePrecursors)
+    : outputSize_(size) {
     setupObject(std::move(cacheId), releasePrecursors);
 }
 
@@ -56,7 +57,8 @@ void TiledEngine::setLocalOutputBuffer(std::shared_ptr<ImageBuffer> buffer) {
 
 void TiledEngine::flushCache() {
     if (_sourceBuffer) _sourceBuffer->flushCache();
-    if (idForCache) IntermediateProductCache::sharedIntermediateProductCache()->cacheItem(nullptr, cacheKey());
+    if (idForCache)
+        IntermediateProductCache::sharedIntermediateProductCache()->cacheItem(nullptr, cacheKey());
     idForCache.reset();
 }
 
@@ -83,13 +85,15 @@ std::shared_ptr<ImageBuffer> TiledEngine::getThumbnail(bool flag) {
 }
 
 void TiledEngine::processTile(int c0, int c1, int r0, int r1, ImageBuffer *, ImageBuffer *, int) {
-    logMessage("%s %i %i %i %i", "-[TiledEngine processTile:colEnd:rowStart:rowEnd:srcBuffer:destBuffer:pass:]", c0,
-               c1, r0, r1);
+    logMessage("%s %i %i %i %i",
+               "-[TiledEngine processTile:colEnd:rowStart:rowEnd:srcBuffer:destBuffer:pass:]", c0, c1, r0,
+               r1);
 }
 
 void TiledEngine::processEdge(int c0, int c1, int r0, int r1, ImageBuffer *, ImageBuffer *, int) {
-    logMessage("%s %i %i %i %i", "-[TiledEngine processEdge:colEnd:rowStart:rowEnd:srcBuffer:destBuffer:pass:]", c0,
-               c1, r0, r1);
+    logMessage("%s %i %i %i %i",
+               "-[TiledEngine processEdge:colEnd:rowStart:rowEnd:srcBuffer:destBuffer:pass:]", c0, c1, r0,
+               r1);
 }
 
 void TiledEngine::copyTile(int c0, int c1, int r0, int r1, const ImageBuffer *from, ImageBuffer *to) {
@@ -171,7 +175,8 @@ std::shared_ptr<TileProcess> TiledEngine::prepareBuffers(const TileRegion &regio
     return process;
 }
 
-void TiledEngine::worker(const TileRegion &region, int pass, bool lastPass, ImageBuffer *src, ImageBuffer *dst) {
+void TiledEngine::worker(const TileRegion &region, int pass, bool lastPass, ImageBuffer *src,
+                         ImageBuffer *dst) {
     TileMap &map = *mainMap_;
     const int W = dst ? dst->imageWidth : static_cast<int>(outputSize_.width);
     const int H = dst ? dst->imageHeight : static_cast<int>(outputSize_.height);
@@ -188,7 +193,8 @@ void TiledEngine::worker(const TileRegion &region, int pass, bool lastPass, Imag
             tile->passTrack = pass;
             const Rect &l = tile->location;
             const int c0 = static_cast<int>(std::max<double>(horizontalBorder, l.origin.x));
-            const int c1 = static_cast<int>(std::min<double>(l.origin.x + l.size.width, W - horizontalBorder));
+            const int c1 =
+                static_cast<int>(std::min<double>(l.origin.x + l.size.width, W - horizontalBorder));
             const int r0 = static_cast<int>(std::max<double>(verticalBorder, l.origin.y));
             const int r1 = static_cast<int>(std::min<double>(l.origin.y + l.size.height, H - verticalBorder));
             processTile(c0, c1, r0, r1, src, dst, pass);
@@ -198,7 +204,8 @@ void TiledEngine::worker(const TileRegion &region, int pass, bool lastPass, Imag
 }
 
 std::shared_ptr<TileProcess> TiledEngine::runProcessToCompletion(const TileRegion &region) {
-    std::shared_ptr<TileProcess> prev = _sourceBuffer ? _sourceBuffer->runProcessToCompletion(region) : nullptr;
+    std::shared_ptr<TileProcess> prev =
+        _sourceBuffer ? _sourceBuffer->runProcessToCompletion(region) : nullptr;
     std::shared_ptr<TileProcess> process = prepareBuffers(region, prev);
     ImageBuffer *src = prev ? prev->buffer.get() : nullptr;
     ImageBuffer *dst = process->buffer.get();

@@ -14,15 +14,15 @@
 // running thread for a run), the map's tile lock (preparation,
 // markAllDirty), each tile's claim lock (one worker, one tile).
 
-#include <atomic>
-#include <memory>
-#include <optional>
-#include <string>
-
 #include "ImageBuffer.h"
 #include "ReadWriteLock.h"
 #include "TileMap.h"
 #include "platform/Value.h"
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
 
 namespace orvanta {
 
@@ -39,7 +39,8 @@ public:
     // initWithSize:imageID:releasePrecursors: — an engine without source.
     TiledEngine(Size size, std::optional<std::string> idForCache, bool releasePrecursors);
     // initWithImage:imageID:releasePrecursors: — an engine over a source.
-    TiledEngine(std::shared_ptr<TiledEngine> source, std::optional<std::string> idForCache, bool releasePrecursors);
+    TiledEngine(std::shared_ptr<TiledEngine> source, std::optional<std::string> idForCache,
+                bool releasePrecursors);
     ~TiledEngine() override;
 
     std::string className() const override { return "TiledEngine"; }
@@ -47,14 +48,16 @@ public:
 
     // Runs the chain for the region; returns this engine's run record.
     virtual std::shared_ptr<TileProcess> runProcessToCompletion(const TileRegion &region);
-    std::shared_ptr<TileProcess> prepareBuffers(const TileRegion &region, const std::shared_ptr<TileProcess> &prev);
+    std::shared_ptr<TileProcess> prepareBuffers(const TileRegion &region,
+                                                const std::shared_ptr<TileProcess> &prev);
 
     // Per-tile and per-band work (ends exclusive). The base logs.
-    virtual void processTile(int colStart, int colEnd, int rowStart, int rowEnd, ImageBuffer *src, ImageBuffer *dst,
-                             int pass);
-    virtual void processEdge(int colStart, int colEnd, int rowStart, int rowEnd, ImageBuffer *src, ImageBuffer *dst,
-                             int pass);
-    static void copyTile(int colStart, int colEnd, int rowStart, int rowEnd, const ImageBuffer *from, ImageBuffer *to);
+    virtual void processTile(int colStart, int colEnd, int rowStart, int rowEnd, ImageBuffer *src,
+                             ImageBuffer *dst, int pass);
+    virtual void processEdge(int colStart, int colEnd, int rowStart, int rowEnd, ImageBuffer *src,
+                             ImageBuffer *dst, int pass);
+    static void copyTile(int colStart, int colEnd, int rowStart, int rowEnd, const ImageBuffer *from,
+                         ImageBuffer *to);
 
     // Forwards up the chain; subclasses re-read their values first when the
     // key (none: every key) concerns them.

@@ -1,13 +1,14 @@
+#include "engine/TiledEngine.h"
+
+#include "engine/IntermediateProductCache.h"
+#include "platform/Log.h"
+
 #include <algorithm>
-#include <map>
 #include <gtest/gtest.h>
+#include <map>
 #include <mutex>
 #include <set>
 #include <vector>
-
-#include "engine/IntermediateProductCache.h"
-#include "engine/TiledEngine.h"
-#include "platform/Log.h"
 
 using namespace orvanta;
 
@@ -27,7 +28,8 @@ public:
     void processTile(int c0, int c1, int r0, int r1, ImageBuffer *src, ImageBuffer *dst, int pass) override {
         if (src && src != dst) copyTile(c0, c1, r0, r1, src, dst);
         for (int r = r0; r < r1; ++r)
-            for (int c = c0; c < c1; ++c) dst->bufferU16ForRow(r, c)[0]++;
+            for (int c = c0; c < c1; ++c)
+                dst->bufferU16ForRow(r, c)[0]++;
         record(c0, c1, r0, r1, pass, false);
     }
     void processEdge(int c0, int c1, int r0, int r1, ImageBuffer *, ImageBuffer *, int pass) override {
@@ -100,11 +102,14 @@ TEST(TiledEngine, PassesRunInOrderWithAWaitBetween) {
             if (c.pass == p) lastOfPass = std::max(lastOfPass, c.seq);
             if (c.pass == p + 1) firstOfNext = std::min(firstOfNext, c.seq);
         }
-        EXPECT_LT(lastOfPass, firstOfNext) << "no tile sees pass " << p + 1 << " before all finished pass " << p;
+        EXPECT_LT(lastOfPass, firstOfNext)
+            << "no tile sees pass " << p + 1 << " before all finished pass " << p;
     }
     std::map<std::pair<int, int>, std::vector<int>> perTile;
-    for (const auto &c : calls) perTile[{c.c0, c.r0}].push_back(c.pass);
-    for (const auto &[tile, passes] : perTile) EXPECT_EQ(passes, (std::vector<int>{0, 1, 2}));
+    for (const auto &c : calls)
+        perTile[{c.c0, c.r0}].push_back(c.pass);
+    for (const auto &[tile, passes] : perTile)
+        EXPECT_EQ(passes, (std::vector<int>{0, 1, 2}));
     EXPECT_TRUE(e->mainMap().isClean());
 }
 
@@ -114,7 +119,8 @@ TEST(TiledEngine, BorderBandsAndClippedTiles) {
     e->ignoreEdges = false;
     e->runProcessToCompletion(kAll);
     std::set<std::tuple<int, int, int, int>> edges, tiles;
-    for (const auto &c : e->calls()) (c.edge ? edges : tiles).insert({c.c0, c.c1, c.r0, c.r1});
+    for (const auto &c : e->calls())
+        (c.edge ? edges : tiles).insert({c.c0, c.c1, c.r0, c.r1});
     EXPECT_EQ(edges, (std::set<std::tuple<int, int, int, int>>{
                          {0, 1000, 0, 8}, {0, 1000, 592, 600}, {0, 8, 8, 592}, {992, 1000, 8, 592}}));
     EXPECT_EQ(tiles, (std::set<std::tuple<int, int, int, int>>{
@@ -143,7 +149,8 @@ TEST(TiledEngine, OneUpstreamTileReprocessesExactlyThatTileDownstream) {
         second->runProcessToCompletion({0, 0, 0, 3, 3});
         ASSERT_EQ(first->tileCalls().size(), 1u);
         std::set<std::pair<int, int>> done;
-        for (const auto &c : second->tileCalls()) done.insert({c.c0 / 512, c.r0 / 512});
+        for (const auto &c : second->tileCalls())
+            done.insert({c.c0 / 512, c.r0 / 512});
         EXPECT_EQ(done, (std::set<std::pair<int, int>>{{1, 1}}));
         if (!edges) continue;
         // A second change: the downstream tile (2, 2) dirty of its own; its
@@ -153,7 +160,8 @@ TEST(TiledEngine, OneUpstreamTileReprocessesExactlyThatTileDownstream) {
         second->mainMap().getTileTracker(2, 2)->passTrack = -1;
         second->runProcessToCompletion({0, 1, 1, 3, 3});
         done.clear();
-        for (const auto &c : second->tileCalls()) done.insert({c.c0 / 512, c.r0 / 512});
+        for (const auto &c : second->tileCalls())
+            done.insert({c.c0 / 512, c.r0 / 512});
         EXPECT_TRUE(done.count({2, 2}));
         EXPECT_TRUE(done.count({1, 1}) && done.count({3, 3}) && done.count({1, 3}) && done.count({3, 1}));
         EXPECT_FALSE(done.count({2, 1})) << "edge neighbours are not examined";
@@ -177,7 +185,8 @@ TEST(TiledEngine, CachedOutputAndDefaults) {
     IntermediateProductCache::sharedIntermediateProductCache()->removeAllObjects();
     auto first = std::make_shared<RecordingEngine>(Size{300, 300}, std::string("0xfeed"), false);
     first->runProcessToCompletion(kAll);
-    auto cached = IntermediateProductCache::sharedIntermediateProductCache()->retrieveItem("0xfeedOrvantaDefaultEngine");
+    auto cached = IntermediateProductCache::sharedIntermediateProductCache()->retrieveItem(
+        "0xfeedOrvantaDefaultEngine");
     EXPECT_TRUE(cached);
     EXPECT_EQ(first->localOutputBuffer(), cached);
     // Evicted: the next run allocates again and recomputes every tile.
@@ -186,7 +195,8 @@ TEST(TiledEngine, CachedOutputAndDefaults) {
     first->runProcessToCompletion(kAll);
     EXPECT_EQ(first->tileCalls().size(), 1u);
     first->flushCache();
-    EXPECT_FALSE(IntermediateProductCache::sharedIntermediateProductCache()->retrieveItem("0xfeedOrvantaDefaultEngine"));
+    EXPECT_FALSE(IntermediateProductCache::sharedIntermediateProductCache()->retrieveItem(
+        "0xfeedOrvantaDefaultEngine"));
     EXPECT_FALSE(first->idForCache);
 
     TiledEngine base(Size{10, 10}, std::nullopt, false);

@@ -80,6 +80,12 @@ bool TiledEngine::getPixelValues(int, int, int, double values[4]) {
     return false;
 }
 
+std::shared_ptr<ImageBuffer> TiledEngine::imageTile(float, const Rect &,
+                                                    std::shared_ptr<ColorSyncProfileWrap>, bool, bool, int) {
+    logMessage(">>>>>>>>>> ERROR %s engine not tile capable", engineName().c_str());
+    return nullptr;
+}
+
 std::shared_ptr<ImageBuffer> TiledEngine::getThumbnail(bool flag) {
     return _sourceBuffer ? _sourceBuffer->getThumbnail(flag) : nullptr;
 }

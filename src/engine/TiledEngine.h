@@ -72,6 +72,10 @@ public:
     virtual bool getPixelValues(int col, int row, int patchSize, double values[4]);
     bool getPixelValues(int col, int row, double values[4]) { return getPixelValues(col, row, 1, values); }
     virtual std::shared_ptr<ImageBuffer> getThumbnail(bool flag);
+    // A rendered tile of the product (the core engine's); the base cannot.
+    virtual std::shared_ptr<ImageBuffer> imageTile(float scale, const Rect &rect,
+                                                   std::shared_ptr<ColorSyncProfileWrap> destProfile,
+                                                   bool tileIsThumbnail, bool createFloat, int orientation);
 
     std::shared_ptr<TiledEngine> sourceBuf() const { return _sourceBuffer; }
     TileMap &mainMap() { return *mainMap_; }

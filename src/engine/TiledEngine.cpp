@@ -102,6 +102,8 @@ void TiledEngine::processEdge(int c0, int c1, int r0, int r1, ImageBuffer *, Ima
                r1);
 }
 
+void TiledEngine::beforePass(int, const TileRegion &, ImageBuffer *, ImageBuffer *) {}
+
 void TiledEngine::copyTile(int c0, int c1, int r0, int r1, const ImageBuffer *from, ImageBuffer *to) {
     if (!from || !to || r1 <= r0 || c1 <= c0) return;
     const std::size_t bytes = static_cast<std::size_t>(c1 - c0) * from->bytesPerPixel();
@@ -186,8 +188,11 @@ void TiledEngine::worker(const TileRegion &region, int pass, bool lastPass, Imag
     TileMap &map = *mainMap_;
     const int W = dst ? dst->imageWidth : static_cast<int>(outputSize_.width);
     const int H = dst ? dst->imageHeight : static_cast<int>(outputSize_.height);
-    for (int y = 0; y < map.yTiles(); ++y)
-        for (int x = 0; x < map.xTiles(); ++x) {
+    const int count = map.xTiles() * map.yTiles();
+    for (int n = 0; n < count; ++n) {
+        const int index = reverseSweep ? count - 1 - n : n;
+        const int x = index % map.xTiles(), y = index / map.xTiles();
+        {
             auto tile = map.getTileTracker(x, y);
             if (!tile || !tile->lock.try_lock()) continue;
             const bool inRegion = region.firstTileX < 0 || (x >= region.firstTileX && x <= region.lastTileX &&
@@ -207,6 +212,7 @@ void TiledEngine::worker(const TileRegion &region, int pass, bool lastPass, Imag
             if (lastPass) tile->state = tileIsClean;
             tile->lock.unlock();
         }
+    }
 }
 
 std::shared_ptr<TileProcess> TiledEngine::runProcessToCompletion(const TileRegion &region) {
@@ -236,9 +242,11 @@ std::shared_ptr<TileProcess> TiledEngine::runProcessToCompletion(const TileRegio
         }
         edgesDone = true;
     }
-    const auto workers = queues->optimalNumberOfTasks();
+    const auto workers =
+        workersPerPass > 0 ? static_cast<std::uint64_t>(workersPerPass) : queues->optimalNumberOfTasks();
     for (int p = 0; p < numberOfPasses; ++p) {
         const bool last = p == numberOfPasses - 1;
+        beforePass(p, region, src, dst);
         for (std::uint64_t i = 0; i < workers; ++i)
             queue->async(group, [=, this] { worker(region, p, last, src, dst); });
         if (!last) group.wait();

@@ -58,6 +58,10 @@ public:
                              ImageBuffer *dst, int pass);
     static void copyTile(int colStart, int colEnd, int rowStart, int rowEnd, const ImageBuffer *from,
                          ImageBuffer *to);
+    // Called on the running thread before the workers of each pass start,
+    // after the previous pass has finished: the place to take a stable view
+    // of pixels that tiles of the coming pass read across their borders.
+    virtual void beforePass(int pass, const TileRegion &region, ImageBuffer *src, ImageBuffer *dst);
 
     // Forwards up the chain; subclasses re-read their values first when the
     // key (none: every key) concerns them.
@@ -88,6 +92,10 @@ public:
     bool ignoreEdges = true, reprocessEdgeTiles = false;
     bool edgesDone = false, allTilesDirty = false;
     int numberOfPasses = 1;
+    // Workers per pass (0: one per processor) and the tile sweep order; the
+    // product must not depend on either, which tests check by changing them.
+    int workersPerPass = 0;
+    bool reverseSweep = false;
     std::atomic<bool> cachedImageIsDirty{false};
     std::optional<std::string> idForCache;
     bool shouldReleasePrecursors = false;

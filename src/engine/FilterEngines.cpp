@@ -1,0 +1,331 @@
+#include "FilterEngines.h"
+
+#include "platform/Log.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace orvanta {
+namespace {
+
+std::string named(const char *format, const void *p, int extra = -1) {
+    char buf[96];
+    if (extra >= 0)
+        std::snprintf(buf, sizeof buf, format, p, extra);
+    else
+        std::snprintf(buf, sizeof buf, format, p);
+    return buf;
+}
+
+bool concerns(const std::string *key, std::initializer_list<const char *> keys) {
+    if (!key) return true;
+    for (const char *k : keys)
+        if (*key == k) return true;
+    return false;
+}
+
+int artifactLevel(const Dictionary &p) {
+    return static_cast<int>(p.floatFor("Orvanta_ArtifactFilter", 0) * 6);
+}
+
+inline int clampSample(int v) {
+    return v < 1 ? 0 : v > 65535 ? 65535 : v;
+}
+
+// The nine-value median by the fixed compare-exchange network.
+inline int median9(int v[9]) {
+    static constexpr int kPairs[19][2] = {{1, 2}, {4, 5}, {7, 8}, {0, 1}, {3, 4}, {6, 7}, {1, 2},
+                                          {4, 5}, {7, 8}, {0, 3}, {5, 8}, {4, 7}, {3, 6}, {1, 4},
+                                          {2, 5}, {4, 7}, {4, 2}, {6, 4}, {4, 2}};
+    for (const auto &p : kPairs)
+        if (v[p[0]] > v[p[1]]) std::swap(v[p[0]], v[p[1]]);
+    return v[4];
+}
+
+} // namespace
+
+int medianPassesFor(int level, bool kodak) {
+    switch (level) {
+    case 1:
+        return kodak ? 2 : 6;
+    case 2:
+        return kodak ? 4 : 8;
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+        return kodak ? 6 : 10;
+    default:
+        return kodak ? 0 : 4;
+    }
+}
+
+int meanPassesFor(int level, bool kodak) {
+    switch (level) {
+    case 4:
+        return kodak ? 4 : 2;
+    case 5:
+        return kodak ? 6 : 4;
+    case 6:
+        return kodak ? 8 : 6;
+    default:
+        return kodak ? 2 : 0;
+    }
+}
+
+// ----- median --------------------------------------------------------------
+
+MedianTiledEngine::MedianTiledEngine(std::shared_ptr<TiledEngine> source, std::optional<std::string> cacheId,
+                                     bool release, int color)
+    : TiledEngine(std::move(source), std::move(cacheId), release), colorToProcess(color) {
+    numberOfPasses = std::max(medianFilterPasses, 1);
+}
+
+std::string MedianTiledEngine::engineName() const {
+    return named("OrvantaMedianEngine_%p_%i", this, colorToProcess);
+}
+
+void MedianTiledEngine::setParameters(const std::string *key, const Dictionary &p) {
+    if (concerns(key, {"Orvanta_ArtifactFilter", "Orvanta_KodakProcessing"})) {
+        medianFilterPasses = medianPassesFor(artifactLevel(p), p.boolFor("Orvanta_KodakProcessing"));
+        numberOfPasses = std::max(medianFilterPasses, 1);
+        markAllDirty();
+        edgesDone = false;
+    }
+    TiledEngine::setParameters(key, p);
+}
+
+void MedianTiledEngine::beforePass(int pass, const TileRegion &, ImageBuffer *src, ImageBuffer *dst) {
+    if (medianFilterPasses < 1 || !dst) return;
+    ImageBuffer *from = pass == 0 && src ? src : dst;
+    const int W = from->imageWidth, H = from->imageHeight, ch = colorToProcess;
+    before_.resize(static_cast<std::size_t>(W) * H);
+    for (int y = 0; y < H; ++y) {
+        const std::uint16_t *row = from->bufferU16ForRow(y);
+        std::uint16_t *out = before_.data() + static_cast<std::size_t>(y) * W;
+        for (int x = 0; x < W; ++x)
+            out[x] = row[4 * x + ch];
+    }
+}
+
+void MedianTiledEngine::processTile(int c0, int c1, int r0, int r1, ImageBuffer *src, ImageBuffer *dst,
+                                    int pass) {
+    if (!dst) return;
+    if (medianFilterPasses < 1) {
+        if (src && src != dst) copyTile(c0, c1, r0, r1, src, dst);
+        return;
+    }
+    ImageBuffer *greenFrom = src ? src : dst; // green is never changed here
+    const int W = dst->imageWidth, H = dst->imageHeight, ch = colorToProcess;
+    if (pass == 0 && src && src != dst) copyTile(c0, c1, r0, r1, src, dst);
+    for (int y = r0; y < r1; ++y) {
+        std::uint16_t *out = dst->bufferU16ForRow(y);
+        for (int x = c0; x < c1; ++x) {
+            int v[9], k = 0;
+            for (int dy = -1; dy <= 1; ++dy) {
+                const int yy = std::clamp(y + dy, 0, H - 1);
+                const std::uint16_t *g = greenFrom->bufferU16ForRow(yy);
+                const std::uint16_t *b = before_.data() + static_cast<std::size_t>(yy) * W;
+                for (int dx = -1; dx <= 1; ++dx) {
+                    const int xx = std::clamp(x + dx, 0, W - 1);
+                    v[k++] = static_cast<int>(b[xx]) - static_cast<int>(g[4 * xx + 1]);
+                }
+            }
+            std::uint16_t *p = out + 4 * static_cast<std::size_t>(x);
+            // Alpha keeps the channel's value from before the pass, as its scratch copy.
+            p[3] = before_[static_cast<std::size_t>(y) * W + x];
+            p[ch] = static_cast<std::uint16_t>(
+                clampSample(greenFrom->bufferU16ForRow(y)[4 * x + 1] + median9(v)));
+        }
+    }
+}
+
+// ----- mean ----------------------------------------------------------------
+
+MeanTiledEngine::MeanTiledEngine(std::shared_ptr<TiledEngine> source, std::optional<std::string> cacheId,
+                                 bool release)
+    : TiledEngine(std::move(source), std::move(cacheId), release) {}
+
+std::string MeanTiledEngine::engineName() const {
+    return named("OrvantaMeanEngine_%p", this);
+}
+
+void MeanTiledEngine::setParameters(const std::string *key, const Dictionary &p) {
+    if (concerns(key, {"Orvanta_ArtifactFilter", "Orvanta_KodakProcessing"})) {
+        numberOfFilterPasses = meanPassesFor(artifactLevel(p), p.boolFor("Orvanta_KodakProcessing"));
+        markAllDirty();
+        edgesDone = false;
+    }
+    TiledEngine::setParameters(key, p);
+}
+
+std::shared_ptr<TileProcess> MeanTiledEngine::runProcessToCompletion(const TileRegion &region) {
+    auto process = TiledEngine::runProcessToCompletion(region);
+    if (process && process->buffer) process->buffer->bufferOwner = this;
+    snapshot_.clear();
+    snapshot_.shrink_to_fit();
+    return process;
+}
+
+void MeanTiledEngine::beforePass(int pass, const TileRegion &, ImageBuffer *, ImageBuffer *dst) {
+    if (pass != 0 || !dst || numberOfFilterPasses < 1) return;
+    const int W = dst->imageWidth, H = dst->imageHeight;
+    snapshot_.resize(static_cast<std::size_t>(W) * H * 4);
+    for (int y = 0; y < H; ++y)
+        std::memcpy(snapshot_.data() + static_cast<std::size_t>(y) * W * 4, dst->bufferU16ForRow(y),
+                    static_cast<std::size_t>(W) * 8);
+}
+
+void MeanTiledEngine::processTile(int c0, int c1, int r0, int r1, ImageBuffer *, ImageBuffer *dst, int) {
+    if (!dst || numberOfFilterPasses < 1 || c1 <= c0 || r1 <= r0) return;
+    const int W = dst->imageWidth, H = dst->imageHeight;
+    // The tile and a ring of two pixels from the snapshot; only the tile's
+    // pixels change, so the ring is the same whatever its neighbours do.
+    const int ax0 = std::max(c0 - 2, 0), ax1 = std::min(c1 + 2, W), ay0 = std::max(r0 - 2, 0),
+              ay1 = std::min(r1 + 2, H);
+    const int aw = ax1 - ax0, ah = ay1 - ay0;
+    std::vector<int> diff[2] = {std::vector<int>(static_cast<std::size_t>(aw) * ah),
+                                std::vector<int>(static_cast<std::size_t>(aw) * ah)};
+    std::vector<int> green(static_cast<std::size_t>(aw) * ah);
+    for (int y = ay0; y < ay1; ++y)
+        for (int x = ax0; x < ax1; ++x) {
+            const std::uint16_t *p = snapshot_.data() + (static_cast<std::size_t>(y) * W + x) * 4;
+            const std::size_t i = static_cast<std::size_t>(y - ay0) * aw + (x - ax0);
+            green[i] = p[1];
+            diff[0][i] = p[0] - p[1];
+            diff[1][i] = p[2] - p[1];
+        }
+    for (int pass = 0; pass < numberOfFilterPasses; ++pass)
+        for (int which = 0; which < 2; ++which) {
+            std::vector<int> &d = diff[which];
+            for (int y = r0; y < r1; ++y)
+                for (int x = c0; x < c1; ++x) {
+                    int s = 0;
+                    for (int dy = -2; dy <= 2; ++dy) {
+                        const int yy = std::clamp(y + dy, ay0, ay1 - 1) - ay0;
+                        for (int dx = -2; dx <= 2; ++dx) {
+                            const int xx = std::clamp(x + dx, ax0, ax1 - 1) - ax0;
+                            s += d[static_cast<std::size_t>(yy) * aw + xx];
+                        }
+                    }
+                    const std::size_t i = static_cast<std::size_t>(y - ay0) * aw + (x - ax0);
+                    // The stored sample is clamped; the sweep goes on from it.
+                    d[i] = clampSample(green[i] + s / 25) - green[i];
+                }
+        }
+    for (int y = r0; y < r1; ++y) {
+        std::uint16_t *out = dst->bufferU16ForRow(y);
+        for (int x = c0; x < c1; ++x) {
+            const std::size_t i = static_cast<std::size_t>(y - ay0) * aw + (x - ax0);
+            out[4 * x + 0] = static_cast<std::uint16_t>(green[i] + diff[0][i]);
+            out[4 * x + 2] = static_cast<std::uint16_t>(green[i] + diff[1][i]);
+        }
+    }
+}
+
+// ----- sharpening -------------------------------------------------------------
+
+SharpeningTiledEngine::SharpeningTiledEngine(std::shared_ptr<TiledEngine> source,
+                                             std::optional<std::string> cacheId, bool release)
+    : TiledEngine(std::move(source), std::move(cacheId), release) {}
+
+std::string SharpeningTiledEngine::engineName() const {
+    return named("OrvantaSharpeningEngine_%p", this);
+}
+
+void SharpeningTiledEngine::setParameters(const std::string *key, const Dictionary &p) {
+    if (concerns(key, {"Orvanta_Filter_inputRadius", "Orvanta_Filter_inputIntensity"})) {
+        radius = p.floatFor("Orvanta_Filter_inputRadius", radius);
+        intensity = p.floatFor("Orvanta_Filter_inputIntensity", intensity);
+        markAllDirty();
+        edgesDone = false;
+    }
+    TiledEngine::setParameters(key, p);
+}
+
+bool SharpeningTiledEngine::buildKernel() {
+    radius = std::max(radius, 0.05f);
+    const float sigma = radius < 1 ? radius : std::sqrt(radius);
+    length = std::max(static_cast<int>(2 * sigma + 1), 3);
+    if (length % 2 == 0) ++length;
+    const int n = length / 2;
+    try {
+        kernel.assign(static_cast<std::size_t>(length) * length, 0.f);
+    } catch (const std::bad_alloc &) {
+        logMessage("%s could not malloc kernel: %i", "-[SharpeningTiledEngine runProcessToCompletion:]",
+                   length);
+        return false;
+    }
+    float sum = 0;
+    for (int y = -n; y <= n; ++y)
+        for (int x = -n; x <= n; ++x) {
+            const float v = -intensity * std::exp(-(x * x + y * y) / (2 * sigma * sigma)) /
+                            (2 * static_cast<float>(M_PI) * sigma * sigma);
+            kernel[static_cast<std::size_t>(y + n) * length + (x + n)] = v;
+            sum += v;
+        }
+    kernel[static_cast<std::size_t>(n) * length + n] = 1 - sum;
+    float total = 0;
+    for (float v : kernel)
+        total += v;
+    if (total != 0)
+        for (float &v : kernel)
+            v /= total;
+    return true;
+}
+
+std::shared_ptr<TileProcess> SharpeningTiledEngine::runProcessToCompletion(const TileRegion &region) {
+    if (!buildKernel()) return nullptr;
+    numberOfPasses = 4;
+    auto process = TiledEngine::runProcessToCompletion(region);
+    if (process && process->buffer) process->buffer->bufferOwner = this;
+    return process;
+}
+
+void SharpeningTiledEngine::processTile(int c0, int c1, int r0, int r1, ImageBuffer *src, ImageBuffer *dst,
+                                        int pass) {
+    // Every pass computes the same product from the unchanged source; only
+    // the last one needs to.
+    if (pass != numberOfPasses - 1 || !src || !dst || c1 <= c0 || r1 <= r0) return;
+    const int W = src->imageWidth, H = src->imageHeight, n = length / 2;
+    const int ax0 = std::max(c0 - n, 0), ax1 = std::min(c1 + n, W), ay0 = std::max(r0 - n, 0),
+              ay1 = std::min(r1 + n, H);
+    const int aw = ax1 - ax0, ah = ay1 - ay0;
+    std::vector<float> area(static_cast<std::size_t>(aw) * ah * 3);
+    for (int y = ay0; y < ay1; ++y) {
+        const std::uint16_t *in = src->bufferU16ForRow(y);
+        for (int x = ax0; x < ax1; ++x)
+            for (int c = 0; c < 3; ++c)
+                area[(static_cast<std::size_t>(y - ay0) * aw + (x - ax0)) * 3 + c] =
+                    std::sqrt(in[4 * x + c] / 65535.0f);
+    }
+    for (int y = r0; y < r1; ++y) {
+        std::uint16_t *out = dst->bufferU16ForRow(y);
+        for (int x = c0; x < c1; ++x) {
+            const std::size_t centre = (static_cast<std::size_t>(y - ay0) * aw + (x - ax0)) * 3;
+            float acc[3];
+            if (x - n < ax0 || x + n >= ax1 || y - n < ay0 || y + n >= ay1) {
+                // The kernel would reach outside the image: the pixel as it is.
+                for (int c = 0; c < 3; ++c)
+                    acc[c] = area[centre + c];
+            } else {
+                acc[0] = acc[1] = acc[2] = 0;
+                for (int ky = -n; ky <= n; ++ky) {
+                    const float *row =
+                        area.data() + (static_cast<std::size_t>(y + ky - ay0) * aw + (x - n - ax0)) * 3;
+                    const float *k = kernel.data() + static_cast<std::size_t>(ky + n) * length;
+                    for (int kx = 0; kx < length; ++kx)
+                        for (int c = 0; c < 3; ++c)
+                            acc[c] += k[kx] * row[3 * kx + c];
+                }
+            }
+            for (int c = 0; c < 3; ++c)
+                out[4 * x + c] = floatToU16(acc[c] * acc[c]);
+            out[4 * x + 3] = 65325;
+        }
+    }
+}
+
+} // namespace orvanta

@@ -80,8 +80,8 @@ bool TiledEngine::getPixelValues(int, int, int, double values[4]) {
     return false;
 }
 
-std::shared_ptr<ImageBuffer> TiledEngine::imageTile(float, const Rect &,
-                                                    std::shared_ptr<ColorSyncProfileWrap>, bool, bool, int) {
+std::unique_ptr<CGImageBitMap>
+TiledEngine::imageTile(float, const Rect &, std::shared_ptr<ColorSyncProfileWrap>, bool *, bool, int) {
     logMessage(">>>>>>>>>> ERROR %s engine not tile capable", engineName().c_str());
     return nullptr;
 }

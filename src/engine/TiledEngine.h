@@ -77,9 +77,12 @@ public:
     bool getPixelValues(int col, int row, double values[4]) { return getPixelValues(col, row, 1, values); }
     virtual std::shared_ptr<ImageBuffer> getThumbnail(bool flag);
     // A rendered tile of the product (the core engine's); the base cannot.
-    virtual std::shared_ptr<ImageBuffer> imageTile(float scale, const Rect &rect,
-                                                   std::shared_ptr<ColorSyncProfileWrap> destProfile,
-                                                   bool tileIsThumbnail, bool createFloat, int orientation);
+    // rect is in image pixels with a bottom-left origin; *tileIsThumbnail,
+    // when given, tells whether the tile was cut from the thumbnail.
+    virtual std::unique_ptr<CGImageBitMap> imageTile(float scale, const Rect &rect,
+                                                     std::shared_ptr<ColorSyncProfileWrap> destProfile,
+                                                     bool *tileIsThumbnail, bool createFloat,
+                                                     int orientation);
 
     std::shared_ptr<TiledEngine> sourceBuf() const { return _sourceBuffer; }
     TileMap &mainMap() { return *mainMap_; }

@@ -207,6 +207,6 @@ TEST(TiledEngine, CachedOutputAndDefaults) {
     base.runProcessToCompletion(kAll);
     EXPECT_TRUE(log.contains("processTile:colEnd:rowStart:rowEnd:srcBuffer:destBuffer:pass:] 0 10 0 10"));
     EXPECT_FALSE(base.getThumbnail(true));
-    EXPECT_FALSE(base.imageTile(1.0f, Rect(0, 0, 5, 5), nullptr, false, false, 1));
+    EXPECT_FALSE(base.imageTile(1.0f, Rect(0, 0, 5, 5), nullptr, nullptr, false, 1));
     EXPECT_TRUE(log.contains(">>>>>>>>>> ERROR OrvantaDefaultEngine engine not tile capable"));
 }

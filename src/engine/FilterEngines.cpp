@@ -197,23 +197,37 @@ void MeanTiledEngine::processTile(int c0, int c1, int r0, int r1, ImageBuffer *,
             diff[0][i] = p[0] - p[1];
             diff[1][i] = p[2] - p[1];
         }
+    // The sweep is in place: each pixel sees the updated values before it.
+    // Column sums over the five (clamped) rows are taken at the start of each
+    // row and kept current as the row's pixels change, which gives the same
+    // sums as adding the 25 samples directly.
+    std::vector<int> col(static_cast<std::size_t>(aw));
     for (int pass = 0; pass < numberOfFilterPasses; ++pass)
         for (int which = 0; which < 2; ++which) {
             std::vector<int> &d = diff[which];
-            for (int y = r0; y < r1; ++y)
+            for (int y = r0; y < r1; ++y) {
+                int rows[5], weight = 0;
+                for (int dy = -2; dy <= 2; ++dy) {
+                    rows[dy + 2] = std::clamp(y + dy, ay0, ay1 - 1) - ay0;
+                    weight += rows[dy + 2] == y - ay0;
+                }
+                for (int xx = 0; xx < aw; ++xx) {
+                    int s = 0;
+                    for (int k = 0; k < 5; ++k)
+                        s += d[static_cast<std::size_t>(rows[k]) * aw + xx];
+                    col[xx] = s;
+                }
                 for (int x = c0; x < c1; ++x) {
                     int s = 0;
-                    for (int dy = -2; dy <= 2; ++dy) {
-                        const int yy = std::clamp(y + dy, ay0, ay1 - 1) - ay0;
-                        for (int dx = -2; dx <= 2; ++dx) {
-                            const int xx = std::clamp(x + dx, ax0, ax1 - 1) - ax0;
-                            s += d[static_cast<std::size_t>(yy) * aw + xx];
-                        }
-                    }
+                    for (int dx = -2; dx <= 2; ++dx)
+                        s += col[std::clamp(x + dx, ax0, ax1 - 1) - ax0];
                     const std::size_t i = static_cast<std::size_t>(y - ay0) * aw + (x - ax0);
                     // The stored sample is clamped; the sweep goes on from it.
-                    d[i] = clampSample(green[i] + s / 25) - green[i];
+                    const int updated = clampSample(green[i] + s / 25) - green[i];
+                    col[x - ax0] += (updated - d[i]) * weight;
+                    d[i] = updated;
                 }
+            }
         }
     for (int y = r0; y < r1; ++y) {
         std::uint16_t *out = dst->bufferU16ForRow(y);

@@ -1,7 +1,10 @@
 #include "engine/FilterEngines.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <gtest/gtest.h>
+#include <vector>
 
 using namespace orvanta;
 
@@ -146,4 +149,56 @@ TEST(FilterEngines, ProductDoesNotDependOnWorkersOrTileOrder) {
     EXPECT_EQ(render(1, false), base) << "one worker";
     EXPECT_EQ(render(0, true), base) << "tiles in reverse order";
     EXPECT_EQ(render(1, true), base);
+}
+
+// The mean's in-place sweep against the 25 samples added directly, over the
+// whole image and over an inner tile whose ring is clamped to its area, with
+// pixels at the extremes so that the clamp of the stored sample takes part.
+TEST(FilterEngines, MeanSweepMatchesDirectSums) {
+    const int W = 40, H = 30;
+    auto pic = picture(W, H);
+    pic->bufferU16ForRow(5, 5)[0] = 65535, pic->bufferU16ForRow(5, 5)[1] = 500;
+    pic->bufferU16ForRow(20, 30)[2] = 0, pic->bufferU16ForRow(20, 30)[1] = 64000;
+    auto clampSample = [](int v) { return v < 1 ? 0 : v > 65535 ? 65535 : v; };
+    struct Box {
+        int c0, c1, r0, r1;
+    };
+    for (Box b : {Box{0, W, 0, H}, Box{3, 37, 2, 28}}) {
+        auto src = std::make_shared<PictureEngine>(picture(W, H));
+        MeanTiledEngine mean(src, std::nullopt, false);
+        mean.numberOfFilterPasses = 4;
+        auto dst = ImageBufferU16::create(W, H);
+        for (int y = 0; y < H; ++y)
+            std::memcpy(dst->bufferU16ForRow(y), pic->bufferU16ForRow(y), W * 8);
+        mean.beforePass(0, kAll, nullptr, dst.get());
+        mean.processTile(b.c0, b.c1, b.r0, b.r1, nullptr, dst.get(), 0);
+
+        const int ax0 = std::max(b.c0 - 2, 0), ax1 = std::min(b.c1 + 2, W), ay0 = std::max(b.r0 - 2, 0),
+                  ay1 = std::min(b.r1 + 2, H);
+        for (int ch : {0, 2}) {
+            std::vector<int> d(W * H), g(W * H);
+            for (int y = 0; y < H; ++y)
+                for (int x = 0; x < W; ++x) {
+                    g[y * W + x] = pic->bufferU16ForRow(y, x)[1];
+                    d[y * W + x] = pic->bufferU16ForRow(y, x)[ch] - g[y * W + x];
+                }
+            for (int pass = 0; pass < 4; ++pass)
+                for (int y = b.r0; y < b.r1; ++y)
+                    for (int x = b.c0; x < b.c1; ++x) {
+                        int s = 0;
+                        for (int dy = -2; dy <= 2; ++dy)
+                            for (int dx = -2; dx <= 2; ++dx)
+                                s += d[std::clamp(y + dy, ay0, ay1 - 1) * W +
+                                       std::clamp(x + dx, ax0, ax1 - 1)];
+                        d[y * W + x] = clampSample(g[y * W + x] + s / 25) - g[y * W + x];
+                    }
+            for (int y = 0; y < H; ++y)
+                for (int x = 0; x < W; ++x) {
+                    const bool inside = x >= b.c0 && x < b.c1 && y >= b.r0 && y < b.r1;
+                    const int want = inside ? g[y * W + x] + d[y * W + x] : pic->bufferU16ForRow(y, x)[ch];
+                    ASSERT_EQ(dst->bufferU16ForRow(y, x)[ch], want)
+                        << "channel " << ch << " at " << x << "," << y;
+                }
+        }
+    }
 }

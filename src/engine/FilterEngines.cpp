@@ -39,8 +39,12 @@ inline int median9(int v[9]) {
     static constexpr int kPairs[19][2] = {{1, 2}, {4, 5}, {7, 8}, {0, 1}, {3, 4}, {6, 7}, {1, 2},
                                           {4, 5}, {7, 8}, {0, 3}, {5, 8}, {4, 7}, {3, 6}, {1, 4},
                                           {2, 5}, {4, 7}, {4, 2}, {6, 4}, {4, 2}};
-    for (const auto &p : kPairs)
-        if (v[p[0]] > v[p[1]]) std::swap(v[p[0]], v[p[1]]);
+    for (const auto &p : kPairs) {
+        // min/max rather than a swap under a branch: the comparisons are
+        // unpredictable on real images.
+        const int a = v[p[0]], b = v[p[1]];
+        v[p[0]] = std::min(a, b), v[p[1]] = std::max(a, b);
+    }
     return v[4];
 }
 
@@ -122,22 +126,22 @@ void MedianTiledEngine::processTile(int c0, int c1, int r0, int r1, ImageBuffer 
     if (pass == 0 && src && src != dst) copyTile(c0, c1, r0, r1, src, dst);
     for (int y = r0; y < r1; ++y) {
         std::uint16_t *out = dst->bufferU16ForRow(y);
+        const std::uint16_t *g[3], *b[3];
+        for (int dy = -1; dy <= 1; ++dy) {
+            const int yy = std::clamp(y + dy, 0, H - 1);
+            g[dy + 1] = greenFrom->bufferU16ForRow(yy);
+            b[dy + 1] = before_.data() + static_cast<std::size_t>(yy) * W;
+        }
         for (int x = c0; x < c1; ++x) {
+            const int xs[3] = {std::max(x - 1, 0), x, std::min(x + 1, W - 1)};
             int v[9], k = 0;
-            for (int dy = -1; dy <= 1; ++dy) {
-                const int yy = std::clamp(y + dy, 0, H - 1);
-                const std::uint16_t *g = greenFrom->bufferU16ForRow(yy);
-                const std::uint16_t *b = before_.data() + static_cast<std::size_t>(yy) * W;
-                for (int dx = -1; dx <= 1; ++dx) {
-                    const int xx = std::clamp(x + dx, 0, W - 1);
-                    v[k++] = static_cast<int>(b[xx]) - static_cast<int>(g[4 * xx + 1]);
-                }
-            }
+            for (int r = 0; r < 3; ++r)
+                for (int xx : xs)
+                    v[k++] = static_cast<int>(b[r][xx]) - static_cast<int>(g[r][4 * xx + 1]);
             std::uint16_t *p = out + 4 * static_cast<std::size_t>(x);
             // Alpha keeps the channel's value from before the pass, as its scratch copy.
-            p[3] = before_[static_cast<std::size_t>(y) * W + x];
-            p[ch] = static_cast<std::uint16_t>(
-                clampSample(greenFrom->bufferU16ForRow(y)[4 * x + 1] + median9(v)));
+            p[3] = b[1][x];
+            p[ch] = static_cast<std::uint16_t>(clampSample(g[1][4 * x + 1] + median9(v)));
         }
     }
 }

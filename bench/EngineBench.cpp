@@ -44,7 +44,14 @@ std::shared_ptr<ImageBufferU16> &image() {
     return b;
 }
 
+// Megapixels of the whole image processed per second (of real time).
+void megapixels(benchmark::State &state) {
+    state.counters["MP/s"] =
+        benchmark::Counter(double(kW) * kH / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+}
+
 void BM_Memcpy24MP(benchmark::State &state) {
+    megapixels(state);
     auto &src = image();
     auto dst = ImageBufferU16::create(kW, kH);
     for (auto _ : state) {
@@ -77,6 +84,7 @@ public:
 };
 
 void BM_CopyTileEngine(benchmark::State &state) {
+    megapixels(state);
     auto source = std::make_shared<SourceEngine>();
     auto e = std::make_shared<CopyEngine>(source, std::nullopt, false);
     e->runProcessToCompletion(kAll);
@@ -89,6 +97,7 @@ void BM_CopyTileEngine(benchmark::State &state) {
 // One full run of a filter engine fed by the prepared image, with the
 // borders the chain uses.
 template <class Engine, class... Args> void runFilter(benchmark::State &state, Args... args) {
+    megapixels(state);
     auto source = std::make_shared<SourceEngine>();
     auto e = std::make_shared<Engine>(source, std::nullopt, false, args...);
     e->verticalBorder = e->horizontalBorder = 2;
@@ -109,6 +118,7 @@ void BM_MeanEngine(benchmark::State &state) {
 }
 
 void BM_SharpeningEngine(benchmark::State &state) {
+    megapixels(state);
     auto source = std::make_shared<SourceEngine>();
     auto e = std::make_shared<SharpeningTiledEngine>(source, std::nullopt, false);
     e->setParameters(
@@ -123,6 +133,7 @@ void BM_SharpeningEngine(benchmark::State &state) {
 // The render of the whole picture, split into rows of tiles across the pool
 // as the display's tile requests would be.
 void BM_CoreRender(benchmark::State &state) {
+    megapixels(state);
     CoreTiledEngine core(Size{kW, kH}, std::nullopt, false);
     core.setParameters(
         nullptr, Dictionary{{"Orvanta_Filter_inputEV", 0.5f}, {"Orvanta_Filter_inputSaturation", 1.2f}});
@@ -138,6 +149,27 @@ void BM_CoreRender(benchmark::State &state) {
         });
         benchmark::DoNotOptimize(dst->bufferU16ForRow(0));
     }
+}
+
+// One 512 × 512 display tile from the core engine at scale 1 and at 0.25
+// (a 2048 × 2048 area of the image), with the zoom level's copy already
+// made: the cost of a tile request while the user pans.
+void BM_CoreDisplayTile(benchmark::State &state) {
+    const float scale = 1.0f / static_cast<float>(state.range(0));
+    auto source = std::make_shared<SourceEngine>();
+    auto core = std::make_shared<CoreTiledEngine>(source, std::nullopt, false);
+    core->setParameters(nullptr, Dictionary{{"Orvanta_Filter_inputEV", 0.5f}});
+    core->waitForSettings();
+    core->runProcessToCompletion(kAll);
+    const double side = 512 / scale;
+    const Rect area(1000, 1000, side, side);
+    bool fromThumbnail = true;
+    if (!core->imageTile(scale, area, nullptr, &fromThumbnail, false, 1) || fromThumbnail) {
+        state.SkipWithError("no tile from the cached copy");
+        return;
+    }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(core->imageTile(scale, area, nullptr, &fromThumbnail, false, 1));
 }
 
 void BM_ResizeQuarter(benchmark::State &state) {
@@ -159,6 +191,7 @@ BENCHMARK(BM_MedianEngine)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_MeanEngine)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SharpeningEngine)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_CoreRender)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CoreDisplayTile)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ResizeQuarter)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ResizeTo512)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_MAIN();

@@ -11,7 +11,7 @@
 
 namespace orvanta::test {
 
-struct DngSpec {
+struct DngLayout {
     int width = 96, height = 64;
     float asShotNeutral[3] = {0.5f, 1.0f, 0.6666667f}; // camera multipliers 2, 1, 1.5
     float baselineExposure = 0.25f;
@@ -34,7 +34,7 @@ inline int dngSceneValue(int x, int y, int c, int w, int h) {
     return static_cast<int>(val * 4000);
 }
 
-inline bool writeCfaDng(const std::string &path, const DngSpec &s) {
+inline bool writeCfaDng(const std::string &path, const DngLayout &s) {
     TIFF *tif = TIFFOpen(path.c_str(), "w");
     if (!tif) return false;
     const std::uint8_t version[4] = {1, 4, 0, 0};

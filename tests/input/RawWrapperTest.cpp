@@ -27,9 +27,9 @@ const bool kSandboxed = [] {
     return true;
 }();
 
-std::string fixtureDng(const std::string &name, const test::DngSpec &spec = {}) {
+std::string fixtureDng(const std::string &name, const test::DngLayout &layout = {}) {
     const std::string path = sandbox().file(name);
-    EXPECT_TRUE(test::writeCfaDng(path, spec));
+    EXPECT_TRUE(test::writeCfaDng(path, layout));
     return path;
 }
 
@@ -78,7 +78,7 @@ TEST(RawWrapper, HighlightRuleAndOrientation) {
     ASSERT_TRUE(keep.masterImageBytes());
     EXPECT_NEAR(keep.highlightExposureAdjust(), 1.0f, 1e-4f) << "multipliers 2, 1, 1.5";
 
-    test::DngSpec turned;
+    test::DngLayout turned;
     turned.orientation = 6; // a quarter turn: width and height swap
     rawWrapper r(fixtureDng("turned.dng", turned), "turned");
     ASSERT_TRUE(r.masterImageBytes());
@@ -226,11 +226,11 @@ TEST(RawWrapper, RealRawFiles) {
 }
 
 TEST(RawWrapper, XTransDecodesThroughTheNeighbourLists) {
-    test::DngSpec spec;
-    spec.xtrans = true;
-    spec.width = 120;
-    spec.height = 90;
-    const std::string path = fixtureDng("xtrans.dng", spec);
+    test::DngLayout layout;
+    layout.xtrans = true;
+    layout.width = 120;
+    layout.height = 90;
+    const std::string path = fixtureDng("xtrans.dng", layout);
     LibRaw probe;
     ASSERT_EQ(probe.open_file(path.c_str()), LIBRAW_SUCCESS);
     ASSERT_EQ(probe.imgdata.idata.filters, 9u) << "the library reads a 6 × 6 pattern as X-Trans";
@@ -249,13 +249,13 @@ TEST(RawWrapper, GreenMatchingSkippedForSomeMakers) {
     // Greens 1.5 % apart: matching changes the image unless the maker is one
     // of those whose greens are left to the library.
     auto decode = [](const std::string &name, const std::string &make, bool match) {
-        test::DngSpec spec;
-        spec.make = make;
-        spec.secondGreenGain = 1.015f;
-        spec.width = 128;
-        spec.height = 96;
+        test::DngLayout layout;
+        layout.make = make;
+        layout.secondGreenGain = 1.015f;
+        layout.width = 128;
+        layout.height = 96;
         UserDefaults::standard().set("enableNewPV", match);
-        rawWrapper w(fixtureDng(name, spec), name);
+        rawWrapper w(fixtureDng(name, layout), name);
         std::vector<std::uint16_t> out(
             w.masterImageBytes(), w.masterImageBytes() + std::size_t(w.imageWidth()) * w.imageHeight() * 3);
         return out;

@@ -271,17 +271,8 @@ std::unique_ptr<CGImageBitMap> CoreTiledEngine::imageTile(float scale, const Rec
             else
                 rendered = ImageBufferU16::create(piece->imageWidth, piece->imageHeight, nullptr,
                                                   piece->bufferProfile);
-            if (rendered) {
-                // Render from the crop view into the new buffer.
-                auto view = piece;
-                for (int y = 0; y < piece->imageHeight; y += 512) {
-                    auto rows = std::min(512, piece->imageHeight - y);
-                    auto srcRows = view->croppedImageFromBuffer(Rect(0, y, piece->imageWidth, rows));
-                    auto dstRows = rendered->croppedImageFromBuffer(Rect(0, y, piece->imageWidth, rows));
-                    if (srcRows && dstRows)
-                        processTile(0, piece->imageWidth, 0, rows, srcRows.get(), dstRows.get(), 0);
-                }
-            }
+            if (rendered)
+                processTile(0, piece->imageWidth, 0, piece->imageHeight, piece.get(), rendered.get(), 0);
         }
     }
     std::unique_ptr<CGImageBitMap> result;

@@ -262,8 +262,14 @@ std::unique_ptr<CGImageBitMap> CoreTiledEngine::imageTile(float scale, const Rec
     auto piece = picture->croppedImageFromBuffer(crop);
     std::shared_ptr<ImageBuffer> rendered;
     if (piece) {
-        if (fromThumbnail && tileIsThumbnail) {
-            rendered = piece; // the thumbnail is rendered already
+        if (fromThumbnail) {
+            // The thumbnail is rendered already: rendering it again would
+            // apply the colour steps twice. A copy, so that the profile
+            // conversion below cannot alter the kept thumbnail.
+            if (createFloat)
+                rendered = ImageBufferF32::initWithCopyFrom(*piece);
+            else
+                rendered = ImageBufferU16::initWithCopyFrom(*piece);
         } else {
             if (createFloat)
                 rendered = ImageBufferF32::create(piece->imageWidth, piece->imageHeight, nullptr,

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <gtest/gtest.h>
 #include <thread>
+#include <vector>
 
 using namespace orvanta;
 using test::MemoryWrapper;
@@ -88,7 +89,7 @@ TEST(CoreEngine, PixelRenderingKneeAndClamps) {
 }
 
 TEST(CoreEngine, TilesCacheAndThumbnailFallback) {
-    Chain chain(1200, 800, 30000);
+    Chain chain(1200, 800, 20000, Dictionary{{"Orvanta_Filter_inputEV", 1.0f}});
     double v[4];
     EXPECT_FALSE(chain.core->getPixelValues(10, 10, 3, v)) << "before any run";
     chain.core->runProcessToCompletion(kAll);
@@ -114,6 +115,16 @@ TEST(CoreEngine, TilesCacheAndThumbnailFallback) {
     ASSERT_TRUE(elsewhere);
     EXPECT_TRUE(fromThumb);
     EXPECT_EQ(chain.delegate.calls.load(), 1);
+    // Without a flag pointer (the export's request) the thumbnail is not
+    // rendered a second time: the same pixels as with one.
+    auto unflagged = chain.core->imageTile(1.0f, Rect(700, 0, 200, 200), nullptr, nullptr, false, 1);
+    ASSERT_TRUE(unflagged);
+    ASSERT_EQ(unflagged->getWidth(), elsewhere->getWidth());
+    std::vector<std::uint16_t> a(std::size_t(elsewhere->getWidth()) * elsewhere->getHeight() * 3),
+        b(a.size());
+    ASSERT_TRUE(elsewhere->getLinearBuffer(a.data()) && unflagged->getLinearBuffer(b.data()));
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(chain.delegate.calls.load(), 2);
 
     // While a run holds the source buffer, a zoom level with no copy is
     // served from the thumbnail and does not ask for a render.
@@ -133,7 +144,7 @@ TEST(CoreEngine, TilesCacheAndThumbnailFallback) {
     runner.join();
     ASSERT_TRUE(during);
     EXPECT_TRUE(fromThumb);
-    EXPECT_EQ(chain.delegate.calls.load(), 1);
+    EXPECT_EQ(chain.delegate.calls.load(), 2);
 }
 
 TEST(CoreEngine, ReadOutOverUncleanTilesAnswersFalse) {

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace orvanta {
 
@@ -28,6 +29,8 @@ public:
                  int height) const;
     void convert(const std::uint16_t *in, std::size_t inRowBytes, std::uint16_t *out, std::size_t outRowBytes,
                  int width, int height) const;
+    // Whether 16-bit pixels take the table path (tests).
+    bool hasShaper() const { return shaper_ != nullptr; }
 
     ColorTransform(const ColorTransform &) = delete;
     ColorTransform &operator=(const ColorTransform &) = delete;
@@ -37,9 +40,23 @@ private:
     void run(void *xform, const void *in, std::size_t inRowBytes, void *out, std::size_t outRowBytes,
              int width, int height) const;
 
+    // Two matrix/curve profiles make a 16-bit transform of three table
+    // look-ups and a 3 × 3 matrix, which LittleCMS would otherwise evaluate
+    // curve by curve for every pixel.
+    struct Shaper {
+        std::vector<float> in[3];  // device 16-bit → linear, per channel
+        std::vector<float> out[3]; // linear 0…1 (kOutSteps + 1 entries) → device 0…1
+        double m[3][3];            // source linear RGB → destination linear RGB
+    };
+    static constexpr int kOutSteps = 16384;
+    static std::unique_ptr<Shaper> makeShaper(void *src, void *dst);
+    void runShaper(const std::uint16_t *in, std::size_t inRowBytes, std::uint16_t *out,
+                   std::size_t outRowBytes, int width, int height) const;
+
     std::shared_ptr<ColorSyncProfileWrap> source_, destination_; // kept alive while the transform lives
     void *floatTransform_ = nullptr;                             // cmsHTRANSFORM
     void *shortTransform_ = nullptr;
+    std::unique_ptr<Shaper> shaper_;
 };
 
 } // namespace orvanta

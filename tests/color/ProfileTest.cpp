@@ -332,3 +332,45 @@ TEST(ProfileList, IccManagerPresentsTheSameList) {
     icc.iterateProfiles();
     EXPECT_EQ(log.count("ERROR : invalid function call"), 2u);
 }
+
+// Sixteen-bit pixels between matrix/curve profiles go through tables; they
+// must agree with the exact (float) evaluation to within two codes.
+TEST(ColorTransform, SixteenBitTablesAgreeWithTheExactTransform) {
+    auto &pm = ProfileManager::sharedManager();
+    const auto d65 = pm.getProPhotoGamma1_D65Profile(), d50 = pm.getProPhotoGamma1Profile(),
+               srgb = pm.getSRGBProfile(), rec709 = pm.getRec709Gamma1Profile();
+    const std::pair<std::shared_ptr<ColorSyncProfileWrap>, std::shared_ptr<ColorSyncProfileWrap>> pairs[] = {
+        {d65, srgb}, {d65, d50}, {d65, rec709}, {srgb, d65}, {d50, srgb}};
+    const int N = 4096;
+    std::vector<std::uint16_t> px(N * 4);
+    std::uint32_t seed = 12345;
+    for (int i = 0; i < N * 4; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        px[i] = static_cast<std::uint16_t>(seed >> 16);
+    }
+    // Black, white, the darkest codes (where curves are steepest).
+    for (int c = 0; c < 3; ++c)
+        px[c] = 0, px[4 + c] = 65535, px[8 + c] = 1, px[12 + c] = 40;
+    for (const auto &[from, to] : pairs) {
+        SCOPED_TRACE(from->description() + " -> " + to->description());
+        auto t = ColorTransform::create(from, to);
+        ASSERT_TRUE(t);
+        EXPECT_TRUE(t->hasShaper());
+        std::vector<std::uint16_t> fast = px;
+        t->convert(fast.data(), N * 8, fast.data(), N * 8, N, 1);
+        std::vector<float> exact(N * 4);
+        for (int i = 0; i < N * 4; ++i)
+            exact[i] = px[i] / 65535.0f;
+        t->convert(exact.data(), N * 16, exact.data(), N * 16, N, 1);
+        int worst = 0;
+        for (int i = 0; i < N; ++i) {
+            for (int c = 0; c < 3; ++c) {
+                const int want =
+                    static_cast<int>(std::lround(std::clamp(exact[4 * i + c], 0.0f, 1.0f) * 65535));
+                worst = std::max(worst, std::abs(want - int(fast[4 * i + c])));
+            }
+            ASSERT_EQ(fast[4 * i + 3], px[4 * i + 3]) << "alpha passes through";
+        }
+        EXPECT_LE(worst, 2) << "codes of 65535";
+    }
+}

@@ -73,11 +73,13 @@ void CoreTiledEngine::setParameters(const std::string *key, const Dictionary &pa
         }
         edgesDone = false;
         auto self = weak_from_this().lock();
-        if (LUT && self) {
+        const std::uint64_t generation = ++requestedGeneration_;
+        if (haveTables_ && self) {
             dispatch::globalQueue(dispatch::Priority::High)
-                ->async(recomputations_, [self, settings = parameters] { self->recompute(settings); });
+                ->async(recomputations_,
+                        [self, generation, settings = parameters] { self->recompute(settings, generation); });
         } else {
-            recompute(parameters);
+            recompute(parameters, generation);
         }
     }
     TiledEngine::setParameters(key, parameters);
@@ -87,8 +89,16 @@ void CoreTiledEngine::waitForSettings() {
     recomputations_.wait();
 }
 
-void CoreTiledEngine::recompute(const Dictionary &settings) {
+void CoreTiledEngine::recompute(const Dictionary &settings, std::uint64_t generation) {
     _settingsLock->lockForWrite();
+    // Recomputations run in parallel on the queue and may take the lock out
+    // of order: one for older settings than the tables already hold is
+    // dropped, so the last change always wins.
+    if (generation < appliedGeneration_) {
+        _settingsLock->unlock();
+        return;
+    }
+    appliedGeneration_ = generation;
     std::copy(std::begin(kDefaultMatrix), std::end(kDefaultMatrix), matrix);
     ettrMul = std::exp2(settings.floatFor("Orvanta_ettrAdjust", 0) + highlightExposureAdjust);
     LUT = ImageBufferF32::create(4096, 1);
@@ -115,6 +125,7 @@ void CoreTiledEngine::recompute(const Dictionary &settings) {
     } else {
         fLut.clear();
     }
+    haveTables_ = true;
     _settingsLock->unlock();
 }
 
@@ -209,8 +220,13 @@ std::unique_ptr<CGImageBitMap> CoreTiledEngine::imageTile(float scale, const Rec
     const int key = zoomKey(scale);
 
     ReadWriteLock *cl = cacheLock();
-    cl->lockForWrite();
-    if (!haveCache_ || cachedImageIsDirty || !cachedImages.count(key)) {
+    // Most requests find their copy made: asking for the write lock first
+    // would make every tile wait for the renders of all others.
+    cl->lockForRead();
+    bool build = !haveCache_ || cachedImageIsDirty || !cachedImages.count(key);
+    cl->unlock();
+    if (build) cl->lockForWrite();
+    if (build && (!haveCache_ || cachedImageIsDirty || !cachedImages.count(key))) {
         if (source->tryLock(this)) {
             if (!haveCache_ || cachedImageIsDirty) {
                 cachedImages.clear();
@@ -233,7 +249,7 @@ std::unique_ptr<CGImageBitMap> CoreTiledEngine::imageTile(float scale, const Rec
             source->unlock(this);
         }
     }
-    cl->unlock();
+    if (build) cl->unlock();
 
     cl->lockForRead();
     std::shared_ptr<ImageBuffer> picture;
@@ -293,7 +309,8 @@ std::unique_ptr<CGImageBitMap> CoreTiledEngine::imageTile(float scale, const Rec
         result = rendered->getCGImageBitMapForOrientation(orientation);
     }
     cl->unlock();
-    if (stale && delegate) delegate->engineActiveRectDirty(this);
+    if (stale)
+        if (auto d = delegate.lock()) d->engineActiveRectDirty(this);
     return result;
 }
 

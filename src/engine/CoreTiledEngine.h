@@ -55,7 +55,7 @@ public:
     void setKnee(float low, float f) { kneeLow = low, kneeF = f; }
 
 private:
-    void recompute(const Dictionary &settings);
+    void recompute(const Dictionary &settings, std::uint64_t generation);
 
     std::vector<float> fLut;
     std::shared_ptr<DNGCameraProfileAbstract> cameraProfile;
@@ -72,6 +72,9 @@ private:
     std::map<int, std::shared_ptr<ImageBuffer>> cachedImages;
     bool haveCache_ = false;
     dispatch::Group recomputations_;
+    std::atomic<bool> haveTables_{false};
+    std::atomic<std::uint64_t> requestedGeneration_{0};
+    std::uint64_t appliedGeneration_ = 0; // under the settings lock
 };
 
 } // namespace orvanta

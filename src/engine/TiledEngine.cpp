@@ -209,6 +209,7 @@ void TiledEngine::worker(const TileRegion &region, int pass, bool lastPass, Imag
             const int r0 = static_cast<int>(std::max<double>(verticalBorder, l.origin.y));
             const int r1 = static_cast<int>(std::min<double>(l.origin.y + l.size.height, H - verticalBorder));
             processTile(c0, c1, r0, r1, src, dst, pass);
+            tilesProcessed.fetch_add(1, std::memory_order_relaxed);
             if (lastPass) tile->state = tileIsClean;
             tile->lock.unlock();
         }

@@ -90,7 +90,11 @@ public:
     Rect extent() const { return Rect(0, 0, outputSize_.width, outputSize_.height); }
     ReadWriteLock *cacheLock();
 
-    OrvantaTiledEngineDelegate *delegate = nullptr; // not retained
+    // Not retained: set once when the chain is built; a delegate that has
+    // gone away is simply not called.
+    std::weak_ptr<OrvantaTiledEngineDelegate> delegate;
+    // Tiles this engine has processed since it was made (diagnostics, tests).
+    std::atomic<std::uint64_t> tilesProcessed{0};
     int verticalBorder = 0, horizontalBorder = 0;
     bool ignoreEdges = true, reprocessEdgeTiles = false;
     bool edgesDone = false, allTilesDirty = false;

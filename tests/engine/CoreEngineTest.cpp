@@ -25,14 +25,14 @@ struct Chain {
     std::shared_ptr<MemoryWrapper> raw;
     std::shared_ptr<RawCombineTiledEngine> combine;
     std::shared_ptr<CoreTiledEngine> core;
-    Delegate delegate;
+    std::shared_ptr<Delegate> delegate = std::make_shared<Delegate>();
     Chain(int w, int h, std::uint16_t value, Dictionary settings = {}) {
         raw = std::make_shared<MemoryWrapper>(w, h, false);
         for (auto &v : raw->master)
             v = value;
         combine = std::make_shared<RawCombineTiledEngine>(raw, false);
         core = std::make_shared<CoreTiledEngine>(combine, std::nullopt, false);
-        core->delegate = &delegate;
+        core->delegate = delegate;
         core->setParameters(nullptr, settings);
         core->waitForSettings();
     }
@@ -101,7 +101,7 @@ TEST(CoreEngine, TilesCacheAndThumbnailFallback) {
     auto quarter = chain.core->imageTile(0.25f, Rect(0, 0, 400, 400), nullptr, &fromThumb, false, 1);
     ASSERT_TRUE(quarter);
     EXPECT_EQ(quarter->getWidth(), 100) << "cut from a copy of a quarter of the size";
-    EXPECT_EQ(chain.delegate.calls.load(), 0);
+    EXPECT_EQ(chain.delegate->calls.load(), 0);
     ASSERT_TRUE(chain.core->getPixelValues(600, 400, 3, v));
     EXPECT_GT(v[0], 0.3);
 
@@ -114,7 +114,7 @@ TEST(CoreEngine, TilesCacheAndThumbnailFallback) {
     auto elsewhere = chain.core->imageTile(1.0f, Rect(700, 0, 200, 200), nullptr, &fromThumb, false, 1);
     ASSERT_TRUE(elsewhere);
     EXPECT_TRUE(fromThumb);
-    EXPECT_EQ(chain.delegate.calls.load(), 1);
+    EXPECT_EQ(chain.delegate->calls.load(), 1);
     // Without a flag pointer (the export's request) the thumbnail is not
     // rendered a second time: the same pixels as with one.
     auto unflagged = chain.core->imageTile(1.0f, Rect(700, 0, 200, 200), nullptr, nullptr, false, 1);
@@ -124,7 +124,7 @@ TEST(CoreEngine, TilesCacheAndThumbnailFallback) {
         b(a.size());
     ASSERT_TRUE(elsewhere->getLinearBuffer(a.data()) && unflagged->getLinearBuffer(b.data()));
     EXPECT_EQ(a, b);
-    EXPECT_EQ(chain.delegate.calls.load(), 2);
+    EXPECT_EQ(chain.delegate->calls.load(), 2);
 
     // While a run holds the source buffer, a zoom level with no copy is
     // served from the thumbnail and does not ask for a render.
@@ -144,7 +144,7 @@ TEST(CoreEngine, TilesCacheAndThumbnailFallback) {
     runner.join();
     ASSERT_TRUE(during);
     EXPECT_TRUE(fromThumb);
-    EXPECT_EQ(chain.delegate.calls.load(), 2);
+    EXPECT_EQ(chain.delegate->calls.load(), 2);
 }
 
 TEST(CoreEngine, ReadOutOverUncleanTilesAnswersFalse) {
@@ -153,4 +153,19 @@ TEST(CoreEngine, ReadOutOverUncleanTilesAnswersFalse) {
     double v[4];
     EXPECT_TRUE(chain.core->getPixelValues(100, 100, 3, v));
     EXPECT_FALSE(chain.core->getPixelValues(1000, 500, 3, v));
+}
+
+// Recomputations run in parallel on the queue; the tables always end with
+// the last settings given, whatever order the workers take the lock in.
+TEST(CoreEngine, LastSettingsWinOverQueuedRecomputations) {
+    Chain chain(64, 64, 20000, Dictionary{{"Orvanta_Filter_inputEV", 0.0f}});
+    const float m0 = chain.core->matrixAt(0);
+    for (int round = 0; round < 20; ++round) {
+        for (int i = 0; i < 30; ++i)
+            chain.core->setParameters(nullptr,
+                                      Dictionary{{"Orvanta_Filter_inputEV", (i % 2) ? -2.0f : 2.0f}});
+        chain.core->setParameters(nullptr, Dictionary{{"Orvanta_Filter_inputEV", 1.0f}});
+        chain.core->waitForSettings();
+        ASSERT_NEAR(chain.core->matrixAt(0), 2 * m0, 1e-4f * m0) << "round " << round;
+    }
 }

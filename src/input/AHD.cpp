@@ -18,8 +18,10 @@ namespace {
 using namespace detail;
 
 // Hot loops get an AVX2 variant chosen at run time; AVX2 brings no fused
-// multiply-add, so every result is the same as the baseline build's.
-#if defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__)
+// multiply-add, so every result is the same as the baseline build's. The
+// sanitizers instrument the variant resolver, which runs before they are
+// set up, so their builds keep one variant.
+#if defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 #define ORVANTA_HOT_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define ORVANTA_HOT_CLONES

@@ -21,6 +21,10 @@ struct DngLayout {
     float colorMatrix[9] = {0.7f, -0.2f, -0.05f, -0.4f, 1.2f, 0.2f, -0.1f, 0.2f, 0.6f};
     bool xtrans = false;          // a 6 × 6 X-Trans pattern instead of RGGB
     float secondGreenGain = 1.0f; // the odd-row green reads this much brighter
+    // A neutral patch [x0, x1) × [y0, y1): the camera's response to a grey of
+    // greyLevel under the as-shot light, so it must develop grey.
+    int greyPatch[4] = {0, 0, 0, 0};
+    float greyLevel = 0.25f;
 };
 
 inline constexpr std::uint8_t kXTransPattern[36] = {1, 1, 0, 1, 1, 2, 1, 1, 2, 1, 1, 0, 2, 0, 1, 0, 2, 1,
@@ -72,6 +76,8 @@ inline bool writeCfaDng(const std::string &path, const DngLayout &s) {
         for (int x = 0; x < s.width; ++x) {
             const int c = pattern[(y % period) * period + (x % period)];
             double v = dngSceneValue(x, y, c, s.width, s.height);
+            if (x >= s.greyPatch[0] && x < s.greyPatch[1] && y >= s.greyPatch[2] && y < s.greyPatch[3])
+                v = s.greyLevel * s.asShotNeutral[c] * 4095.0;
             if (c == 1 && !s.xtrans && (y & 1)) v *= s.secondGreenGain;
             row[x] = static_cast<std::uint16_t>(std::min(v, 4095.0));
         }

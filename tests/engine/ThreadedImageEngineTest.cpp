@@ -328,6 +328,26 @@ TEST(RenderPipeline, WithoutADelegateTheCallRendersBeforeReturning) {
     EXPECT_FALSE(pipeline->getPixelValues(650, 550, v)) << "outside the area the product is stale";
 }
 
+// Export mode: one synchronous render whose precursors are freed on the way,
+// leaving the rendered product readable.
+TEST(RenderPipeline, ExportModeFreesThePrecursors) {
+    auto pipeline = ThreadedImageEngine::create(texturedWrapper(700, 600), true);
+    EXPECT_TRUE(pipeline->highRes());
+    pipeline->configureRenderingSpaceForType("public.tiff", false);
+    pipeline->invalidateImageStage(std::nullopt, Dictionary{}, Rect::null());
+    EXPECT_FALSE(pipeline->demosaicedImage()) << "dropped before the run";
+    auto out = pipeline->outputImage();
+    ASSERT_TRUE(out);
+    EXPECT_FALSE(pipeline->medianEngine0()->sourceBuf()) << "each engine let go of its source";
+    EXPECT_FALSE(pipeline->sharpEngine()->sourceBuf());
+    bool fromThumbnail = true;
+    auto tile =
+        out->imageTile(1.0f, Rect(0, 0, 700, 600), pipeline->renderingSpace(), &fromThumbnail, true, 1);
+    ASSERT_TRUE(tile);
+    EXPECT_FALSE(fromThumbnail);
+    EXPECT_EQ(tile->getWidth(), 700);
+}
+
 TEST(RenderPipeline, WrappersThatYieldNothingEndTheLoop) {
     // No image and no error: a bounded number of decodes, then a message.
     struct Empty : ImageWrapper {

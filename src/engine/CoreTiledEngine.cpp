@@ -259,6 +259,10 @@ std::unique_ptr<CGImageBitMap> CoreTiledEngine::imageTile(float scale, const Rec
     if (it != cachedImages.end() && it->second->validRegion.contains(r)) {
         picture = it->second;
         if (tileIsThumbnail) *tileIsThumbnail = false;
+        const Rect &valid = picture->validRegion;
+        if (valid.size.width < 1 || valid.size.height < 1)
+            logMessage("%s warning validRegion in cachedImage invalid %f %f", "-[CoreTiledEngine imageTile:]",
+                       valid.size.width, valid.size.height);
     } else {
         stale = it != cachedImages.end();
         cl->unlock();

@@ -228,13 +228,24 @@ std::unique_ptr<CGImageBitMap> CoreTiledEngine::imageTile(float scale, const Rec
     if (build) cl->lockForWrite();
     if (build && (!haveCache_ || cachedImageIsDirty || !cachedImages.count(key))) {
         if (source->tryLock(this)) {
+            // A stale full-size copy nobody else holds is refilled in place.
+            std::shared_ptr<ImageBuffer> reuse;
             if (!haveCache_ || cachedImageIsDirty) {
+                if (auto old = cachedImages.find(key);
+                    old != cachedImages.end() && old->second.use_count() == 1)
+                    reuse = std::move(old->second);
                 cachedImages.clear();
                 haveCache_ = true;
                 cachedImageIsDirty = false;
             }
-            auto scaled = source->resizedImageFromBuffer(static_cast<int>(source->imageWidth / f),
-                                                         static_cast<int>(source->imageHeight / f));
+            const int sw = static_cast<int>(source->imageWidth / f),
+                      sh = static_cast<int>(source->imageHeight / f);
+            std::shared_ptr<ImageBuffer> scaled;
+            if (reuse && sw == source->imageWidth && sh == source->imageHeight &&
+                reuse->copyPixelsFrom(*source))
+                scaled = std::move(reuse);
+            else
+                scaled = source->resizedImageFromBuffer(sw, sh);
             // A run over the whole image leaves a null valid region (the
             // "everything" region has no rectangle); a clean source map means
             // the whole product is valid, so the copy is too.

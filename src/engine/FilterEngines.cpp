@@ -1,5 +1,6 @@
 #include "FilterEngines.h"
 
+#include "platform/Dispatch.h"
 #include "platform/Log.h"
 
 #include <algorithm>
@@ -34,18 +35,37 @@ inline int clampSample(int v) {
     return v < 1 ? 0 : v > 65535 ? 65535 : v;
 }
 
-// The nine-value median by the fixed compare-exchange network.
+// The nine-value median by a fixed compare-exchange network.
+constexpr int kMedianPairs[19][2] = {{1, 2}, {4, 5}, {7, 8}, {0, 1}, {3, 4}, {6, 7}, {1, 2},
+                                     {4, 5}, {7, 8}, {0, 3}, {5, 8}, {4, 7}, {3, 6}, {1, 4},
+                                     {2, 5}, {4, 7}, {4, 2}, {6, 4}, {4, 2}};
+
 inline int median9(int v[9]) {
-    static constexpr int kPairs[19][2] = {{1, 2}, {4, 5}, {7, 8}, {0, 1}, {3, 4}, {6, 7}, {1, 2},
-                                          {4, 5}, {7, 8}, {0, 3}, {5, 8}, {4, 7}, {3, 6}, {1, 4},
-                                          {2, 5}, {4, 7}, {4, 2}, {6, 4}, {4, 2}};
-    for (const auto &p : kPairs) {
+    for (const auto &p : kMedianPairs) {
         // min/max rather than a swap under a branch: the comparisons are
         // unpredictable on real images.
         const int a = v[p[0]], b = v[p[1]];
         v[p[0]] = std::min(a, b), v[p[1]] = std::max(a, b);
     }
     return v[4];
+}
+
+// The same network over a run of pixels at once: lane i of the nine rows
+// holds pixel i's neighbourhood; afterwards row 4 holds the medians. A fixed
+// run length lets the compiler vectorise every step.
+constexpr int kMedianRun = 256;
+#if defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void median9Run(int (&v)[9][kMedianRun]) {
+    for (const auto &p : kMedianPairs) {
+        int *__restrict a = v[p[0]], *__restrict b = v[p[1]]; // two different rows
+#pragma GCC ivdep
+        for (int i = 0; i < kMedianRun; ++i) {
+            const int x = a[i], y = b[i];
+            a[i] = std::min(x, y), b[i] = std::max(x, y);
+        }
+    }
 }
 
 } // namespace
@@ -101,17 +121,31 @@ void MedianTiledEngine::setParameters(const std::string *key, const Dictionary &
     TiledEngine::setParameters(key, p);
 }
 
-void MedianTiledEngine::beforePass(int pass, const TileRegion &, ImageBuffer *src, ImageBuffer *dst) {
+void MedianTiledEngine::beforePass(int pass, const TileRegion &region, ImageBuffer *src, ImageBuffer *dst) {
     if (medianFilterPasses < 1 || !dst) return;
     ImageBuffer *from = pass == 0 && src ? src : dst;
     const int W = from->imageWidth, H = from->imageHeight, ch = colorToProcess;
     before_.resize(static_cast<std::size_t>(W) * H);
-    for (int y = 0; y < H; ++y) {
-        const std::uint16_t *row = from->bufferU16ForRow(y);
-        std::uint16_t *out = before_.data() + static_cast<std::size_t>(y) * W;
-        for (int x = 0; x < W; ++x)
-            out[x] = row[4 * x + ch];
+    // Tiles of the region read one pixel around themselves; the rest of the
+    // copy is never read in this pass.
+    int x0 = 0, x1 = W, y0 = 0, y1 = H;
+    if (!region.isAll()) {
+        x0 = std::max(region.firstTileX * kTileSize - 1, 0);
+        x1 = std::min((region.lastTileX + 1) * kTileSize + 1, W);
+        y0 = std::max(region.firstTileY * kTileSize - 1, 0);
+        y1 = std::min((region.lastTileY + 1) * kTileSize + 1, H);
     }
+    if (x1 <= x0 || y1 <= y0) return;
+    constexpr int kRows = 64;
+    dispatch::apply(static_cast<std::size_t>((y1 - y0 + kRows - 1) / kRows), [&](std::size_t band) {
+        const int first = y0 + static_cast<int>(band) * kRows, last = std::min(first + kRows, y1);
+        for (int y = first; y < last; ++y) {
+            const std::uint16_t *row = from->bufferU16ForRow(y);
+            std::uint16_t *out = before_.data() + static_cast<std::size_t>(y) * W;
+            for (int x = x0; x < x1; ++x)
+                out[x] = row[4 * x + ch];
+        }
+    });
 }
 
 void MedianTiledEngine::processTile(int c0, int c1, int r0, int r1, ImageBuffer *src, ImageBuffer *dst,
@@ -124,6 +158,7 @@ void MedianTiledEngine::processTile(int c0, int c1, int r0, int r1, ImageBuffer 
     ImageBuffer *greenFrom = src ? src : dst; // green is never changed here
     const int W = dst->imageWidth, H = dst->imageHeight, ch = colorToProcess;
     if (pass == 0 && src && src != dst) copyTile(c0, c1, r0, r1, src, dst);
+    int run[9][kMedianRun] = {};
     for (int y = r0; y < r1; ++y) {
         std::uint16_t *out = dst->bufferU16ForRow(y);
         const std::uint16_t *g[3], *b[3];
@@ -132,17 +167,40 @@ void MedianTiledEngine::processTile(int c0, int c1, int r0, int r1, ImageBuffer 
             g[dy + 1] = greenFrom->bufferU16ForRow(yy);
             b[dy + 1] = before_.data() + static_cast<std::size_t>(yy) * W;
         }
-        for (int x = c0; x < c1; ++x) {
+        // Filtered channel minus green, the median of the nine around, plus
+        // green again. Alpha keeps the channel's value from before the pass,
+        // as its scratch copy.
+        auto edgePixel = [&](int x) {
             const int xs[3] = {std::max(x - 1, 0), x, std::min(x + 1, W - 1)};
             int v[9], k = 0;
             for (int r = 0; r < 3; ++r)
                 for (int xx : xs)
                     v[k++] = static_cast<int>(b[r][xx]) - static_cast<int>(g[r][4 * xx + 1]);
             std::uint16_t *p = out + 4 * static_cast<std::size_t>(x);
-            // Alpha keeps the channel's value from before the pass, as its scratch copy.
             p[3] = b[1][x];
             p[ch] = static_cast<std::uint16_t>(clampSample(g[1][4 * x + 1] + median9(v)));
+        };
+        const int xa = std::max(c0, 1), xb = std::min(c1, W - 1);
+        for (int x = c0; x < std::min(xa, c1); ++x)
+            edgePixel(x);
+        for (int x0 = xa; x0 < xb; x0 += kMedianRun) {
+            const int n = std::min(kMedianRun, xb - x0);
+            for (int r = 0, k = 0; r < 3; ++r)
+                for (int dx = -1; dx <= 1; ++dx, ++k) {
+                    const std::uint16_t *bb = b[r] + x0 + dx, *gg = g[r] + 4 * (x0 + dx) + 1;
+                    for (int i = 0; i < n; ++i)
+                        run[k][i] = static_cast<int>(bb[i]) - static_cast<int>(gg[4 * i]);
+                }
+            median9Run(run);
+            for (int i = 0; i < n; ++i) {
+                const int x = x0 + i;
+                std::uint16_t *p = out + 4 * static_cast<std::size_t>(x);
+                p[3] = b[1][x];
+                p[ch] = static_cast<std::uint16_t>(clampSample(g[1][4 * x + 1] + run[4][i]));
+            }
         }
+        for (int x = std::max(xb, std::max(xa, c0)); x < c1; ++x)
+            edgePixel(x);
     }
 }
 
@@ -173,13 +231,24 @@ std::shared_ptr<TileProcess> MeanTiledEngine::runProcessToCompletion(const TileR
     return process;
 }
 
-void MeanTiledEngine::beforePass(int pass, const TileRegion &, ImageBuffer *, ImageBuffer *dst) {
+void MeanTiledEngine::beforePass(int pass, const TileRegion &region, ImageBuffer *, ImageBuffer *dst) {
     if (pass != 0 || !dst || numberOfFilterPasses < 1) return;
     const int W = dst->imageWidth, H = dst->imageHeight;
-    snapshot_.resize(static_cast<std::size_t>(W) * H * 4);
-    for (int y = 0; y < H; ++y)
-        std::memcpy(snapshot_.data() + static_cast<std::size_t>(y) * W * 4, dst->bufferU16ForRow(y),
-                    static_cast<std::size_t>(W) * 8);
+    // Only the rows that tiles of the region read: theirs and two around.
+    int y0 = 0, y1 = H;
+    if (!region.isAll()) {
+        y0 = std::clamp(region.firstTileY * kTileSize - 2, 0, H);
+        y1 = std::clamp((region.lastTileY + 1) * kTileSize + 2, y0, H);
+    }
+    snapshotY0_ = y0;
+    snapshot_.resize(static_cast<std::size_t>(W) * (y1 - y0) * 4);
+    constexpr int kRows = 64;
+    dispatch::apply(static_cast<std::size_t>((y1 - y0 + kRows - 1) / kRows), [&](std::size_t band) {
+        const int first = y0 + static_cast<int>(band) * kRows, last = std::min(first + kRows, y1);
+        for (int y = first; y < last; ++y)
+            std::memcpy(snapshot_.data() + static_cast<std::size_t>(y - y0) * W * 4, dst->bufferU16ForRow(y),
+                        static_cast<std::size_t>(W) * 8);
+    });
 }
 
 void MeanTiledEngine::processTile(int c0, int c1, int r0, int r1, ImageBuffer *, ImageBuffer *dst, int) {
@@ -195,7 +264,8 @@ void MeanTiledEngine::processTile(int c0, int c1, int r0, int r1, ImageBuffer *,
     std::vector<int> green(static_cast<std::size_t>(aw) * ah);
     for (int y = ay0; y < ay1; ++y)
         for (int x = ax0; x < ax1; ++x) {
-            const std::uint16_t *p = snapshot_.data() + (static_cast<std::size_t>(y) * W + x) * 4;
+            const std::uint16_t *p =
+                snapshot_.data() + (static_cast<std::size_t>(y - snapshotY0_) * W + x) * 4;
             const std::size_t i = static_cast<std::size_t>(y - ay0) * aw + (x - ax0);
             green[i] = p[1];
             diff[0][i] = p[0] - p[1];

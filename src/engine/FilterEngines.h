@@ -49,7 +49,8 @@ public:
     int numberOfFilterPasses = 0;
 
 private:
-    std::vector<std::uint16_t> snapshot_; // the buffer before the run
+    std::vector<std::uint16_t> snapshot_; // rows of the buffer before the run, from snapshotY0_
+    int snapshotY0_ = 0;
 };
 
 class SharpeningTiledEngine : public TiledEngine {

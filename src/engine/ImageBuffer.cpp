@@ -148,6 +148,22 @@ std::shared_ptr<ImageBufferF32> ImageBufferF32::initWithCopyFrom(const ImageBuff
     return b;
 }
 
+bool ImageBuffer::copyPixelsFrom(const ImageBuffer &other) {
+    if (other.imageWidth != imageWidth || other.imageHeight != imageHeight || other.isFloat() != isFloat() ||
+        !rowBytes(0) || !other.rowBytes(0))
+        return false;
+    const std::size_t bytes = static_cast<std::size_t>(imageWidth) * bytesPerPixel();
+    constexpr int kRows = 128;
+    dispatch::apply(static_cast<std::size_t>((imageHeight + kRows - 1) / kRows), [&](std::size_t band) {
+        const int first = static_cast<int>(band) * kRows, last = std::min<int>(first + kRows, imageHeight);
+        for (int y = first; y < last; ++y)
+            std::memcpy(rowBytes(y), other.rowBytes(y), bytes);
+    });
+    validRegion = other.validRegion;
+    bufferProfile = other.bufferProfile;
+    return true;
+}
+
 std::shared_ptr<ImageBuffer> ImageBuffer::resizedImageFromBuffer(int width, int height) const {
     if (width == imageWidth && height == imageHeight) {
         auto copy = copyOfKind(*this);

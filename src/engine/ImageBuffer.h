@@ -46,6 +46,10 @@ public:
     std::shared_ptr<ImageBuffer> resizedImageFromBuffer(int width, int height) const;
     // A view of part of this buffer, sharing its memory.
     std::shared_ptr<ImageBuffer> croppedImageFromBuffer(const Rect &r) const;
+    // Copies other's pixels and valid region into this buffer, rows in
+    // parallel; false (nothing copied) unless size and kind are the same.
+    // Refilling a buffer spares the page faults of a new one.
+    bool copyPixelsFrom(const ImageBuffer &other);
 
     std::uint16_t *bufferU16ForRow(int row) const;
     std::uint16_t *bufferU16ForRow(int row, int col) const;

@@ -223,7 +223,10 @@ void MyDocument::setToDefault(const std::string &key) {
 // ----- white balance, crop, orientation ---------------------------------------
 
 std::optional<ColorHelper> MyDocument::wbFromMetaData() {
-    auto wrapper = displayEngine_ ? displayEngine_->rawFileWrapper() : nullptr;
+    return wbFromWrapper(displayEngine_ ? displayEngine_->rawFileWrapper() : nullptr);
+}
+
+std::optional<ColorHelper> MyDocument::wbFromWrapper(const std::shared_ptr<ImageWrapper> &wrapper) {
     if (!wrapper) return std::nullopt;
     const auto parameters = wrapper->getParameters();
     if (!parameters) return std::nullopt;
@@ -358,8 +361,10 @@ void MyDocument::CIImageEngineDidStart(ThreadedImageEngine *) {
     });
 }
 
-void MyDocument::CIImageEngineNewMetaData(ThreadedImageEngine *) {
-    if (auto color = wbFromMetaData()) {
+void MyDocument::CIImageEngineNewMetaData(ThreadedImageEngine *engine) {
+    // On the render thread: the pipeline that calls is used, not the
+    // document's field, which the main thread may be clearing.
+    if (auto color = wbFromWrapper(engine ? engine->rawFileWrapper() : nullptr)) {
         std::lock_guard lock(defaultsLock_);
         imageDefaults.set("Orvanta_Filter_inputTemperature", Value(color->fTemperature()));
         imageDefaults.set("Orvanta_Filter_inputTint", Value(color->fTint()));

@@ -92,6 +92,7 @@ public:
     void setWBAsShot();
     void setWBToAsShotFromImageParameters();
     std::optional<ColorHelper> wbFromMetaData();
+    static std::optional<ColorHelper> wbFromWrapper(const std::shared_ptr<ImageWrapper> &wrapper);
     void setSceneReferred(bool sceneReferred);
 
     void cropRectChanged(const Rect &rect);

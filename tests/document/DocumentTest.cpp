@@ -75,14 +75,20 @@ struct Posts {
     }
 };
 
-std::shared_ptr<MyDocument> displayedDocument(std::shared_ptr<TestWindow> window = nullptr) {
-    auto doc = MyDocument::create();
-    Error error;
-    EXPECT_TRUE(doc->readFromURL(greyDng(), "", &error)) << error.reason;
-    if (window) doc->addWindowController(window);
-    doc->documentIsForDisplay(true);
-    return doc;
-}
+// The grey DNG opened, shown with a test window and rendered once.
+struct Shown {
+    std::shared_ptr<TestWindow> window = std::make_shared<TestWindow>();
+    std::shared_ptr<MyDocument> doc = MyDocument::create();
+    Posts posts{doc.get()};
+    explicit Shown(Rect area = Rect::null()) {
+        window->area = area;
+        Error error;
+        EXPECT_TRUE(doc->readFromURL(greyDng(), "", &error)) << error.reason;
+        doc->addWindowController(window);
+        doc->documentIsForDisplay(true);
+        EXPECT_TRUE(posts.waitProcessed(1));
+    }
+};
 
 } // namespace
 
@@ -100,14 +106,10 @@ TEST(Document, NewSettingsAndWhatTheFirstRenderSets) {
     EXPECT_TRUE(s.get("Orvanta_CameraProfile")->objectAs<DNGCameraProfileAbstract>());
     EXPECT_FALSE(fresh->imageDefaultsCopy().contains("Orvanta_UseAsShotWB"));
 
-    auto window = std::make_shared<TestWindow>();
-    auto doc = MyDocument::create();
-    Posts posts(doc.get());
-    ASSERT_TRUE(doc->readFromURL(greyDng(), "", nullptr));
-    doc->addWindowController(window);
-    doc->documentIsForDisplay(true);
-    ASSERT_TRUE(posts.waitProcessed(1));
-    EXPECT_GE(posts.started, 1);
+    Shown shown;
+    auto &doc = shown.doc;
+    auto &window = shown.window;
+    EXPECT_GE(shown.posts.started, 1);
     const Dictionary &after = doc->getSettingsDictionary();
     auto asShot = doc->wbFromMetaData();
     ASSERT_TRUE(asShot);
@@ -187,13 +189,9 @@ TEST(Document, SettingValuesWhiteBalanceCropOrientation) {
 // Which settings changes reach the pipeline.
 TEST(Document, ChangesThatRenderAndChangesThatDoNot) {
     ASSERT_TRUE(kSandboxed);
-    auto window = std::make_shared<TestWindow>();
-    auto doc = MyDocument::create();
-    Posts posts(doc.get());
-    ASSERT_TRUE(doc->readFromURL(greyDng(), "", nullptr));
-    doc->addWindowController(window);
-    doc->documentIsForDisplay(true);
-    ASSERT_TRUE(posts.waitProcessed(1));
+    Shown shown;
+    auto &doc = shown.doc;
+    auto &posts = shown.posts;
     // The first render's own follow-ups (scene-referred) settle first.
     posts.settle();
     auto engine = doc->displayEngine();
@@ -217,14 +215,9 @@ TEST(Document, ChangesThatRenderAndChangesThatDoNot) {
 
 TEST(Document, EyedropperOnAGreyPatchGivesTheAsShotWhite) {
     ASSERT_TRUE(kSandboxed);
-    auto window = std::make_shared<TestWindow>();
-    window->area = Rect(0, 0, 600, 400);
-    auto doc = MyDocument::create();
-    Posts posts(doc.get());
-    ASSERT_TRUE(doc->readFromURL(greyDng(), "", nullptr));
-    doc->addWindowController(window);
-    doc->documentIsForDisplay(true);
-    ASSERT_TRUE(posts.waitProcessed(1));
+    Shown shown(Rect(0, 0, 600, 400));
+    auto &doc = shown.doc;
+    auto &posts = shown.posts;
     auto asShot = doc->wbFromMetaData();
     ASSERT_TRUE(asShot);
     // Start from a wrong white, then pick the patch.
@@ -260,7 +253,8 @@ TEST(Document, OnlyDisplayedDocumentsAreStoredAtClose) {
     batch->close();
     EXPECT_FALSE(store->getItemForUUID(greyDng())) << "a batch document leaves the catalog alone";
 
-    auto doc = displayedDocument(std::make_shared<TestWindow>());
+    Shown shown;
+    auto &doc = shown.doc;
     doc->setValue(Value(0.75f), "Orvanta_Filter_inputEV");
     doc->close();
     auto entry = store->getItemForUUID(greyDng());

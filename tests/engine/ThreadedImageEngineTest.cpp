@@ -129,6 +129,29 @@ TileCounts tileCounts(ThreadedImageEngine &p) {
 
 using Keys = std::vector<std::string>;
 
+// A raw file opened in a pipeline with a recording delegate and rendered once.
+struct Developed {
+    std::shared_ptr<rawWrapper> wrapper;
+    std::shared_ptr<ThreadedImageEngine> pipeline;
+    std::shared_ptr<Recorder> rec = std::make_shared<Recorder>();
+    Dictionary settings;
+    int renders = 0;
+
+    explicit Developed(const std::string &path)
+        : wrapper(std::make_shared<rawWrapper>(path, path)),
+          pipeline(ThreadedImageEngine::create(wrapper, false)) {
+        pipeline->setDelegate(rec);
+        pipeline->invalidateImageStage(std::nullopt, settings, Rect::null());
+        EXPECT_TRUE(rec->waitForFinishes(++renders));
+    }
+    // A stage-4 change, waited for.
+    void set(const std::string &key, float value) {
+        settings.set(key, value);
+        pipeline->invalidateImageStage(Keys{key}, settings, Rect::null());
+        EXPECT_TRUE(rec->waitForFinishes(++renders));
+    }
+};
+
 } // namespace
 
 TEST(RenderPipeline, StageTableAndRenderingSpaces) {
@@ -415,14 +438,9 @@ TEST(RenderPipeline, DevelopsAFixtureDng) {
     layout.greyLevel = 0.2f;
     const std::string path = sandbox().file("grey.dng");
     ASSERT_TRUE(test::writeCfaDng(path, layout));
-    auto wrapper = std::make_shared<rawWrapper>(path, path);
-    auto pipeline = ThreadedImageEngine::create(wrapper, false);
-    auto rec = std::make_shared<Recorder>();
-    pipeline->setDelegate(rec);
-    Dictionary settings;
-    pipeline->invalidateImageStage(std::nullopt, settings, Rect::null());
-    ASSERT_TRUE(rec->waitForFinishes(1));
-    ASSERT_TRUE(pipeline->outputImage()) << (wrapper->error() ? wrapper->error()->reason : "");
+    Developed dev(path);
+    auto &pipeline = dev.pipeline;
+    ASSERT_TRUE(pipeline->outputImage()) << (dev.wrapper->error() ? dev.wrapper->error()->reason : "");
     EXPECT_TRUE(pipeline->cameraParameters().contains("cameraFromXYZ22"));
 
     // The patch (it straddles a tile boundary) is grey under the as-shot white.
@@ -449,9 +467,7 @@ TEST(RenderPipeline, DevelopsAFixtureDng) {
     EXPECT_NEAR(px[mid + 2], px[mid + 1], 0.02 * px[mid + 1]);
 
     // One stop more doubles the linear output below the shoulder.
-    settings.set("Orvanta_Filter_inputEV", 1.0f);
-    pipeline->invalidateImageStage(Keys{"Orvanta_Filter_inputEV"}, settings, Rect::null());
-    ASSERT_TRUE(rec->waitForFinishes(2));
+    dev.set("Orvanta_Filter_inputEV", 1.0f);
     double brighter[4];
     ASSERT_TRUE(pipeline->getPixelValues(500, 300, brighter));
     for (int i = 0; i < 3; ++i)
@@ -462,14 +478,8 @@ TEST(RenderPipeline, DevelopsRealRawFiles) {
     const auto dir = test::testDataDir();
     if (!dir) GTEST_SKIP() << "test data not found (set ORVANTA_TESTDATA)";
     {
-        const std::string path = *dir + "/raw/Canon_EOS_D30.CRW";
-        auto wrapper = std::make_shared<rawWrapper>(path, path);
-        auto pipeline = ThreadedImageEngine::create(wrapper, false);
-        auto rec = std::make_shared<Recorder>();
-        pipeline->setDelegate(rec);
-        Dictionary settings;
-        pipeline->invalidateImageStage(std::nullopt, settings, Rect::null());
-        ASSERT_TRUE(rec->waitForFinishes(1));
+        Developed dev(*dir + "/raw/Canon_EOS_D30.CRW");
+        auto &pipeline = dev.pipeline;
         ASSERT_TRUE(pipeline->outputImage());
         // Plausible colours: finite, in range, not black, and a dark pixel
         // doubles with one stop more.
@@ -492,9 +502,7 @@ TEST(RenderPipeline, DevelopsRealRawFiles) {
         ASSERT_GE(darkX, 0) << "a mid-dark pixel";
         double before[4], after[4];
         ASSERT_TRUE(pipeline->getPixelValues(darkX, darkY, before));
-        settings.set("Orvanta_Filter_inputEV", 1.0f);
-        pipeline->invalidateImageStage(Keys{"Orvanta_Filter_inputEV"}, settings, Rect::null());
-        ASSERT_TRUE(rec->waitForFinishes(2));
+        dev.set("Orvanta_Filter_inputEV", 1.0f);
         ASSERT_TRUE(pipeline->getPixelValues(darkX, darkY, after));
         for (int c = 0; c < 3; ++c)
             EXPECT_NEAR(after[c] / before[c], 2.0, 0.03);

@@ -110,6 +110,20 @@ public:
     void CIImageEngineNewMetaData(ThreadedImageEngine *engine) override;
     void CIImageEngineDidFinish(ThreadedImageEngine *engine) override;
 
+    // Renders the image at full size through the pipeline with the current
+    // settings and writes it as type ("public.jpeg", "public.tiff",
+    // "com.adobe.dng", "com.ilm.openexr-image"). crop: image pixels, top-left
+    // origin; a width or height below 1 is the whole image. canReleaseImages:
+    // the caller closes the document right after, so the pipeline is not
+    // put back to display.
+    bool exportToURL(const std::string &path, const std::string &type, const Rect &crop,
+                     bool canReleaseImages, Error *error);
+    // The export type of an "Orvanta_ExportFileType" index, and its OpenEXR
+    // output format.
+    static std::string exportTypeForIndex(std::int64_t index);
+    static int exrCodeForIndex(std::int64_t index);
+    static const std::vector<std::string> &ExportFileTypeMenuList();
+
     // Documents are never written as data.
     std::optional<std::string> dataOfType(const std::string &type, Error *error);
     // Stores the settings of a displayed document in the catalog, then lets

@@ -241,7 +241,18 @@ void ThreadedImageEngine::invalidateImageStage(const std::optional<std::vector<s
     }
 
     if (!d) {
-        renderLoop(area);
+        // The synchronous form (export). A loop started for the display may
+        // still be running on the queue: this one waits behind it rather than
+        // running the same engines at the same time.
+        std::shared_ptr<dispatch::Queue> queue;
+        {
+            std::lock_guard lock(_syncLock);
+            queue = serialQueue;
+        }
+        if (queue)
+            queue->sync([this, area] { renderLoop(area); });
+        else
+            renderLoop(area);
         return;
     }
     if (!start) return; // the running loop sees the new flags

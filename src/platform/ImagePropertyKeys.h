@@ -21,6 +21,8 @@ inline constexpr const char *kDPIWidth = "DPIWidth";
 inline constexpr const char *kDPIHeight = "DPIHeight";
 inline constexpr const char *kColorModel = "ColorModel";
 inline constexpr const char *kProfileName = "ProfileName";
+inline constexpr const char *kHasAlpha = "HasAlpha";
+inline constexpr const char *kLossyCompressionQuality = "kCGImageDestinationLossyCompressionQuality";
 
 // {TIFF}
 inline constexpr const char *kTIFFImageDescription = "ImageDescription";

@@ -32,6 +32,18 @@ template <class T> std::unique_ptr<T[]> tryAllocate(std::size_t n) {
 
 } // namespace
 
+bool MyDocument::extEditorUpdate(Error *error) {
+    if (!extEditorURL_) {
+        fail(error, kOrvantaCannotResolve, "Quenfold could not resolve the file location.");
+        return false;
+    }
+    std::string ext = std::filesystem::path(*extEditorURL_).extension().string();
+    for (char &c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const char *type = ext == ".jpg" || ext == ".jpeg" ? kJPEG : kTIFF;
+    return exportToURL(*extEditorURL_, type, Rect(0, 0, 0, 0), false, error);
+}
+
 std::string MyDocument::exportTypeForIndex(std::int64_t index) {
     switch (index) {
     case 1:
@@ -82,7 +94,14 @@ bool MyDocument::exportToURL(const std::string &path, const std::string &type, c
     };
     if (!engine->outputImage()) {
         restore();
-        fail(error, -7, "Internal Error - finalCGImage does not exist");
+        // A file that could not be decoded says why, rather than that the
+        // picture is missing.
+        auto w = engine->rawFileWrapper();
+        if (w && w->error()) {
+            if (error) *error = *w->error();
+        } else {
+            fail(error, -7, "Internal Error - finalCGImage does not exist");
+        }
         return false;
     }
     const Value *o = imageParameters.get("Orvanta_ImageOrientation");

@@ -118,6 +118,10 @@ public:
     // put back to display.
     bool exportToURL(const std::string &path, const std::string &type, const Rect &crop,
                      bool canReleaseImages, Error *error);
+    // Writes the developed image back into the file an external editor
+    // handed over: JPEG for "jpg"/"jpeg" in any case, else TIFF; the whole
+    // image, the crop not applied.
+    bool extEditorUpdate(Error *error);
     // The export type of an "Orvanta_ExportFileType" index, and its OpenEXR
     // output format.
     static std::string exportTypeForIndex(std::int64_t index);

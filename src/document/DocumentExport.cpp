@@ -12,6 +12,7 @@
 #include "input/ImageWrapper.h"
 #include "orvanta/Version.h"
 #include "platform/ImagePropertyKeys.h"
+#include "platform/Log.h"
 
 #include <filesystem>
 #include <new>
@@ -195,6 +196,7 @@ bool MyDocument::exportToURL(const std::string &path, const std::string &type, c
     meta.remove(ip::kExifDictionary);
     if (wrapper) wrapper->setMetaData(meta);
     if (JpegWriter::write(path, buffer.get(), w, h, quality, meta, icc, &message)) return true;
+    logMessage(">> %s", message.c_str());
     fail(error, -12, "Could not finalize output destination");
     return false;
 }

@@ -40,6 +40,9 @@ std::string readText(const std::string &path);
 // Names in a folder that start with prefix.
 int countEntriesWithPrefix(const std::string &folder, const std::string &prefix);
 
+// Runs a shell command and returns what it printed on standard output.
+std::string runCommand(const std::string &command);
+
 // The shared test data folder ($ORVANTA_TESTDATA, default ../shared/testdata
 // from the source tree), or nullopt when it is absent.
 std::optional<std::string> testDataDir();

@@ -71,21 +71,16 @@ private:
     bool ok_ = false, committed_ = false;
 };
 
-std::string nowText() {
-    char out[32];
-    const std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    std::strftime(out, sizeof out, "%Y:%m:%d %H:%M:%S", &tm);
-    return out;
-}
-
-std::string isoNowText() {
+// The time now: EXIF's local "YYYY:MM:DD hh:mm:ss", or ISO 8601 in UTC.
+std::string nowText(bool iso = false) {
     char out[40];
     const std::time_t t = std::time(nullptr);
     std::tm tm{};
-    gmtime_r(&t, &tm);
-    std::strftime(out, sizeof out, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    if (iso)
+        gmtime_r(&t, &tm);
+    else
+        localtime_r(&t, &tm);
+    std::strftime(out, sizeof out, iso ? "%Y-%m-%dT%H:%M:%SZ" : "%Y:%m:%d %H:%M:%S", &tm);
     return out;
 }
 
@@ -334,7 +329,7 @@ int pcdToDNG::writeDNG(const std::string &path) {
         TIFFSetField(tif, kPreviewApplicationVersion, "1.0");
         TIFFSetField(tif, kPreviewSettingsName, "Default");
         TIFFSetField(tif, kPreviewColorSpace, 2u); // sRGB
-        TIFFSetField(tif, kPreviewDateTime, isoNowText().c_str());
+        TIFFSetField(tif, kPreviewDateTime, nowText(true).c_str());
         TIFFSetField(tif, TIFFTAG_EXIFIFD, exifOffset);
         TIFFSetField(tif, TIFFTAG_SUBIFD, 1, &subOffset);
         for (int y = 0; ok && y < ph; ++y)

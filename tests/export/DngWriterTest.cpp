@@ -37,17 +37,6 @@ std::vector<std::uint16_t> picture(int w, int h) {
     return px;
 }
 
-std::string run(const std::string &command) {
-    std::string out;
-    if (FILE *p = popen(command.c_str(), "r")) {
-        char buf[4096];
-        while (std::size_t n = std::fread(buf, 1, sizeof buf, p))
-            out.append(buf, n);
-        pclose(p);
-    }
-    return out;
-}
-
 const Dictionary kMeta{
     {ip::kTIFFDictionary, Dictionary{{ip::kTIFFMake, "Maker"},
                                      {ip::kTIFFModel, "Model 1"},
@@ -119,7 +108,7 @@ TEST(DngWriter, ADngThatOtherReadersDevelopToOurColours) {
         }
     EXPECT_LT(worst, 0.01) << "relative difference";
 
-    const std::string info = run("raw-identify -v '" + path + "' 2>&1");
+    const std::string info = test::runCommand("raw-identify -v '" + path + "' 2>&1");
     EXPECT_NE(info.find("Maker"), std::string::npos) << info;
 }
 
@@ -155,7 +144,7 @@ TEST(DngWriter, TiffIsRenderedSixteenBitProPhotoWithItsProfile) {
     pcdToDNG::renderDefault(lin, toned);
     for (int c = 0; c < 3; ++c)
         EXPECT_NEAR(row[60 * 3 + c] / 65535.0, pcdToDNG::prophotoEncode(toned[c]), 2e-4);
-    const std::string info = run("tiffinfo '" + path + "' 2>&1");
+    const std::string info = test::runCommand("tiffinfo '" + path + "' 2>&1");
     EXPECT_NE(info.find("Bits/Sample: 16"), std::string::npos) << info;
     EXPECT_NE(info.find("ICC Profile"), std::string::npos) << info;
 }

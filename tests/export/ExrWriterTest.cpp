@@ -33,17 +33,6 @@ std::vector<float> ramp(int w, int h) {
     return px;
 }
 
-std::string run(const std::string &command) {
-    std::string out;
-    if (FILE *p = popen(command.c_str(), "r")) {
-        char buf[4096];
-        while (std::size_t n = std::fread(buf, 1, sizeof buf, p))
-            out.append(buf, n);
-        pclose(p);
-    }
-    return out;
-}
-
 } // namespace
 
 TEST(ExrWriter, FormatsChannelsAndPixels) {
@@ -132,7 +121,7 @@ TEST(ExrWriter, MetadataPreviewAndFailures) {
     EXPECT_EQ(exrWrapper::previewValue(100.0f), 255);
 
     // An independent reader agrees.
-    const std::string header = run("exrheader '" + path + "' 2>&1");
+    const std::string header = test::runCommand("exrheader '" + path + "' 2>&1");
     if (header.find("not found") == std::string::npos && !header.empty()) {
         EXPECT_NE(header.find("zip"), std::string::npos) << header;
         EXPECT_NE(header.find("preview"), std::string::npos) << header;

@@ -202,6 +202,28 @@ std::vector<std::uint8_t> pcdToDNG::prophotoProfile() {
     return bytes;
 }
 
+void pcdToDNG::setImageTags(TIFF *tif, int w, int h, int bits, int photometric) const {
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, std::max(1, (1 << 20) / (w * 3 * bits / 8)));
+}
+
+void pcdToDNG::setIdentification(TIFF *tif) const {
+    TIFFSetField(tif, TIFFTAG_ORIENTATION, orientation_);
+    setText(tif, TIFFTAG_MAKE, make);
+    setText(tif, TIFFTAG_MODEL, model);
+    setText(tif, TIFFTAG_SOFTWARE, software);
+    setText(tif, TIFFTAG_ARTIST, artist);
+    setText(tif, TIFFTAG_COPYRIGHT, copyright);
+    setText(tif, TIFFTAG_IMAGEDESCRIPTION, imageDescription);
+    TIFFSetField(tif, TIFFTAG_DATETIME, nowText().c_str());
+}
+
 int pcdToDNG::prepare(const std::uint16_t *rgb, int orientation) {
     if (!rgb || width_ <= 0 || height_ <= 0) return dng_error_bad_format;
     pixels_ = rgb;
@@ -300,22 +322,8 @@ int pcdToDNG::writeDNG(const std::string &path) {
         const std::string unique = make + " " + model;
         std::uint64_t subOffset = 0;
         TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_REDUCEDIMAGE);
-        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, pw);
-        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, ph);
-        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, ph);
-        TIFFSetField(tif, TIFFTAG_ORIENTATION, orientation_);
-        setText(tif, TIFFTAG_MAKE, make);
-        setText(tif, TIFFTAG_MODEL, model);
-        setText(tif, TIFFTAG_SOFTWARE, software);
-        setText(tif, TIFFTAG_ARTIST, artist);
-        setText(tif, TIFFTAG_COPYRIGHT, copyright);
-        setText(tif, TIFFTAG_IMAGEDESCRIPTION, imageDescription);
-        TIFFSetField(tif, TIFFTAG_DATETIME, nowText().c_str());
+        setImageTags(tif, pw, ph, 8, PHOTOMETRIC_RGB);
+        setIdentification(tif);
         TIFFSetField(tif, TIFFTAG_DNGVERSION, version);
         TIFFSetField(tif, TIFFTAG_DNGBACKWARDVERSION, backward);
         setText(tif, TIFFTAG_UNIQUECAMERAMODEL, unique);
@@ -343,14 +351,7 @@ int pcdToDNG::writeDNG(const std::string &path) {
         const float black[3] = {0, 0, 0};
         const std::uint16_t blackRepeat[2] = {1, 1};
         TIFFSetField(tif, TIFFTAG_SUBFILETYPE, 0);
-        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width_);
-        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height_);
-        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
-        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, 34892); // LinearRaw
-        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, std::max(1, (1 << 20) / (width_ * 6)));
+        setImageTags(tif, width_, height_, 16, 34892); // LinearRaw
         TIFFSetField(tif, TIFFTAG_BLACKLEVELREPEATDIM, blackRepeat);
         TIFFSetField(tif, TIFFTAG_BLACKLEVEL, 3, black);
         TIFFSetField(tif, TIFFTAG_WHITELEVEL, 1, &white);
@@ -377,22 +378,8 @@ int pcdToDNG::writeTIFF(const std::string &path) {
         encode[i] = static_cast<std::uint16_t>(std::lround(prophotoEncode(i / 65535.0f) * 65535));
     int result = dng_error_write_file;
     if (TIFF *tif = TIFFOpen(file.path().c_str(), "w")) {
-        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width_);
-        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height_);
-        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
-        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, std::max(1, (1 << 20) / (width_ * 6)));
-        TIFFSetField(tif, TIFFTAG_ORIENTATION, orientation_);
-        setText(tif, TIFFTAG_MAKE, make);
-        setText(tif, TIFFTAG_MODEL, model);
-        setText(tif, TIFFTAG_SOFTWARE, software);
-        setText(tif, TIFFTAG_ARTIST, artist);
-        setText(tif, TIFFTAG_COPYRIGHT, copyright);
-        setText(tif, TIFFTAG_IMAGEDESCRIPTION, imageDescription);
-        TIFFSetField(tif, TIFFTAG_DATETIME, nowText().c_str());
+        setImageTags(tif, width_, height_, 16, PHOTOMETRIC_RGB);
+        setIdentification(tif);
         if (!icc.empty())
             TIFFSetField(tif, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(icc.size()), icc.data());
         std::vector<std::uint16_t> row(static_cast<std::size_t>(width_) * 3);

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+struct tiff; // libtiff's TIFF
+
 namespace orvanta {
 
 enum DngErrorCode : int {
@@ -66,6 +68,8 @@ public:
     int height() const { return height_; }
 
 private:
+    void setImageTags(::tiff *tif, int w, int h, int bits, int photometric) const;
+    void setIdentification(::tiff *tif) const;
     int writeDNG(const std::string &path);
     int writeTIFF(const std::string &path);
     std::vector<std::uint8_t> preview(int &pw, int &ph) const;

@@ -4,6 +4,7 @@
 // image.
 
 #include "SampleScene.h"
+#include "browser/InspectorModel.h"
 #include "color/ColorSyncProfileWrap.h"
 #include "color/DNGCameraProfile.h"
 #include "color/ProfileManager.h"
@@ -11,6 +12,7 @@
 #include "document/MyDocument.h"
 #include "document/PresetManager.h"
 #include "engine/QueueEngine.h"
+#include "input/RawWrapper.h"
 #include "orvanta/Version.h"
 #include "platform/Log.h"
 #include "platform/UserDefaults.h"
@@ -212,6 +214,34 @@ int develop(const std::vector<std::string> &args) {
     return 0;
 }
 
+void printTree(const std::vector<InspectorNode> &nodes, int depth) {
+    for (const auto &n : nodes) {
+        if (n.children.empty())
+            std::printf("%*s%s: %s\n", depth * 2, "", n.key.c_str(), n.val.c_str());
+        else {
+            std::printf("%*s%s\n", depth * 2, "", n.key.c_str());
+            printTree(n.children, depth + 1);
+        }
+    }
+}
+
+int info(const std::vector<std::string> &args) {
+    if (args.size() != 1 || args[0] == "--help") {
+        std::fprintf(args.size() == 1 ? stdout : stderr, "Usage: orvanta info FILE\n");
+        return args.size() == 1 ? 0 : 2;
+    }
+    if (fs::is_directory(args[0])) return fail(args[0] + ": directory read operation.");
+    rawWrapper wrapper(args[0], args[0]);
+    wrapper.masterImageBytes();
+    if (const auto &e = wrapper.error()) return fail(args[0] + ": " + e->reason);
+    std::printf("Camera parameters\n");
+    if (auto parameters = wrapper.getParameters())
+        for (const auto &[key, value] : *parameters)
+            if (!value.isDictionary()) std::printf("  %s: %s\n", key.c_str(), value.description().c_str());
+    printTree(InspectorModel::propTree(wrapper.metaData()), 0);
+    return 0;
+}
+
 int listPresets() {
     for (const auto &p : PresetManager::sharedPresetManager()->presetList(false))
         std::printf("%s\n", p.stringFor("displayName").c_str());
@@ -249,6 +279,7 @@ int main(int argc, char **argv) {
     }
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     if (args[0] == "develop") return develop(rest);
+    if (args[0] == "info") return info(rest);
     if (args[0] == "presets") return rest.empty() ? listPresets() : (printUsage(stdout), 0);
     if (args[0] == "profiles") return rest.empty() ? listProfiles() : (printUsage(stdout), 0);
     if (args[0] == "make-sample") {

@@ -234,7 +234,9 @@ std::optional<ColorHelper> MyDocument::wbFromWrapper(const std::shared_ptr<Image
     const Value *y = parameters->get("asShotWhitey");
     if (!x || !y || !x->toFloat() || !y->toFloat()) return std::nullopt;
     const float wx = *x->toFloat(), wy = *y->toFloat();
-    if (!(wx >= 0) || !(wy >= 0)) return std::nullopt;
+    // A camera without an as-shot white reports (0, 0), which is no colour:
+    // taking it would set an absurd white balance.
+    if (!(wx > 0) || !(wy > 0)) return std::nullopt;
     ColorHelper color;
     color.setFromxyCoord(wx, wy);
     return color;
@@ -266,7 +268,7 @@ void MyDocument::setWBFromPoint(double x, double y) {
     if (!wrapper) return;
     const Dictionary camera = displayEngine_->cameraParameters();
     const Value *wx = camera.get("asShotWhitex"), *wy = camera.get("asShotWhitey");
-    if (!wx || !wy || !wx->toFloat() || !wy->toFloat()) return;
+    if (!wx || !wy || !wx->toFloat() || !wy->toFloat() || !(*wx->toFloat() > 0) || !(*wy->toFloat() > 0)) return;
     auto image = displayEngine_->demosaicedImage();
     double values[4];
     if (!image || !image->getPixelValues(static_cast<int>(x), static_cast<int>(y), 5, values)) {

@@ -267,3 +267,20 @@ TEST(Document, OnlyDisplayedDocumentsAreStoredAtClose) {
     ASSERT_TRUE(again->readFromURL(greyDng(), "", nullptr));
     EXPECT_EQ(again->getSettingsDictionary().floatFor("Orvanta_Filter_inputEV"), 0.75f);
 }
+
+// A camera that reports no as-shot white ((0, 0)) gets no white balance from
+// it: no temperature rather than an absurd one.
+TEST(Document, NoAsShotWhiteGivesNoTemperature) {
+    ASSERT_TRUE(kSandboxed);
+    const auto dir = test::testDataDir();
+    if (!dir) GTEST_SKIP() << "test data not found (set ORVANTA_TESTDATA)";
+    auto doc = MyDocument::create();
+    Posts posts(doc.get());
+    ASSERT_TRUE(doc->readFromURL(*dir + "/raw/Canon_EOS_D30.CRW", "", nullptr));
+    doc->documentIsForDisplay(true);
+    ASSERT_TRUE(posts.waitProcessed(1));
+    EXPECT_EQ(doc->getCameraParameters()->floatFor("asShotWhitex", -1), 0.0f) << "the premise";
+    EXPECT_FALSE(doc->wbFromMetaData());
+    EXPECT_FALSE(doc->getSettingsDictionary().contains("Orvanta_Filter_inputTemperature"));
+    doc->close();
+}

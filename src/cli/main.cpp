@@ -14,6 +14,7 @@
 #include "engine/QueueEngine.h"
 #include "input/RawWrapper.h"
 #include "orvanta/Version.h"
+#include "platform/Dispatch.h"
 #include "platform/Log.h"
 #include "platform/UserDefaults.h"
 
@@ -63,6 +64,7 @@ void printDevelopUsage(std::FILE *out) {
                  "  -o OUT                     the output file (one input file only)\n"
                  "  --out-dir DIR              write the outputs into DIR (default: beside each input)\n"
                  "  --overwrite                overwrite existing outputs instead of numbering new names\n"
+                 "  --threads N                use at most N workers of the shared pool\n"
                  "\n"
                  "Several files run as a batch that stops at the first file that fails.\n");
 }
@@ -177,6 +179,12 @@ int develop(const std::vector<std::string> &args) {
             auto p = inputProfile(*value);
             if (!p) return fail("no ICC profile " + *value), 2;
             settings.set("Orvanta_iccProfile", Value(p));
+        } else if (a == "--threads") {
+            char *end = nullptr;
+            const long n = std::strtol(value->c_str(), &end, 10);
+            if (!end || *end || n < 1 || n > 1024) return fail("--threads takes a count from 1"), 2;
+            dispatch::setPoolWidth(static_cast<unsigned>(n));
+            QueueEngine::sharedQueueEngine()->setOptimalNumberOfTasks(static_cast<std::uint64_t>(n));
         } else if (a == "-o") {
             options.destination = *value;
         } else if (a == "--out-dir") {

@@ -20,6 +20,9 @@ public:
 
     // The processor count, read once: one tile worker per processor.
     std::uint64_t optimalNumberOfTasks();
+    // Fewer tile workers per pass (the command line's --threads); the
+    // product does not depend on it.
+    void setOptimalNumberOfTasks(std::uint64_t n) { pCount.store(n > 0 ? n : 1); }
 
     QueueEngine(const QueueEngine &) = delete;
     QueueEngine &operator=(const QueueEngine &) = delete;

@@ -74,7 +74,13 @@ class Pool {
 public:
     Pool() : target_(std::max(1u, std::thread::hardware_concurrency())) {}
 
-    unsigned width() const { return target_; }
+    unsigned width() const { return target_.load(); }
+    // Fewer (or more) running workers from now on; threads beyond the new
+    // width finish their task and are not replaced.
+    void setWidth(unsigned n) {
+        std::lock_guard lock(m_);
+        target_ = std::max(1u, n);
+    }
 
     void submit(PoolItem item, Priority priority) {
         auto group = item.group;
@@ -169,7 +175,7 @@ private:
         --threads_;
     }
 
-    const unsigned target_;
+    std::atomic<unsigned> target_;
     std::mutex m_;
     std::condition_variable cv_;
     std::deque<PoolItem> queues_[3];
@@ -506,6 +512,10 @@ void apply(std::size_t count, const std::function<void(std::size_t)> &body) {
 
 unsigned poolWidth() {
     return pool().width();
+}
+
+void setPoolWidth(unsigned width) {
+    pool().setWidth(width);
 }
 
 bool isMainThread() {

@@ -84,6 +84,9 @@ void apply(std::size_t count, const std::function<void(std::size_t)> &body);
 
 // Number of pool threads that run at once (the processor count, at least 1).
 unsigned poolWidth();
+// Limits the shared pool to width workers (at least one). Meant for start-up:
+// threads already running are not stopped.
+void setPoolWidth(unsigned width);
 
 // Main thread and main queue.
 bool isMainThread();

@@ -58,6 +58,19 @@ TEST(Cli, DevelopsTheSampleToEveryType) {
     EXPECT_EQ(cropped.status, 0) << cropped.out;
     EXPECT_TRUE(fs::exists(sandbox().file("crop.jpg")));
     EXPECT_NE(run("presets").out.find("Default TIFF export"), std::string::npos);
+
+    // The product does not depend on how many workers make it.
+    ASSERT_EQ(run("develop scene.dng --type exr32-rgb --threads 1 -o one.exr").status, 0);
+    ASSERT_EQ(run("develop scene.dng --type exr32-rgb --threads 3 -o three.exr").status, 0);
+    const auto one = orvanta::test::readText(sandbox().file("one.exr")),
+               three = orvanta::test::readText(sandbox().file("three.exr"));
+    EXPECT_FALSE(one.empty());
+    EXPECT_TRUE(one == three) << "files differ";
+
+    const Result info = run("info scene.dng");
+    EXPECT_EQ(info.status, 0) << info.out;
+    EXPECT_NE(info.out.find("Camera parameters"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("Pixel Width: 1536"), std::string::npos) << info.out;
 }
 
 TEST(Cli, BadInputFailsClearlyAndEarlierFilesStillExport) {

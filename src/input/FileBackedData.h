@@ -91,6 +91,7 @@ private:
     std::uint8_t *writePtr = nullptr;
     std::string fileName_;
     bool fromVM_ = false;
+    std::size_t allocatedBytes_ = 0; // ordinary memory: the size allocated
 };
 
 } // namespace orvanta

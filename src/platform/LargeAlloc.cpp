@@ -6,7 +6,7 @@
 namespace orvanta {
 
 namespace {
-constexpr std::size_t kMapThreshold = 4u << 20;
+constexpr std::size_t kMapThreshold = kLargeAllocThreshold;
 }
 
 void *allocateLarge(std::size_t bytes) {

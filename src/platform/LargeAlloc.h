@@ -7,7 +7,11 @@
 
 namespace orvanta {
 
-// Null when no memory can be had. The contents are unspecified.
+// Blocks of at least this size are mapped, and so come zeroed.
+inline constexpr std::size_t kLargeAllocThreshold = 4u << 20;
+
+// Null when no memory can be had. The contents of smaller blocks are
+// unspecified.
 void *allocateLarge(std::size_t bytes);
 void freeLarge(void *p, std::size_t bytes);
 

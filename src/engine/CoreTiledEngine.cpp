@@ -202,6 +202,57 @@ void CoreTiledEngine::processTile(int c0, int c1, int r0, int r1, ImageBuffer *s
     }
 }
 
+std::unique_ptr<CGImageBitMap>
+CoreTiledEngine::renderPiece(const ImageBuffer &picture, const Rect &crop, bool fromThumbnail,
+                             const std::shared_ptr<ColorSyncProfileWrap> &destProfile, bool createFloat,
+                             int orientation) {
+    auto piece = picture.croppedImageFromBuffer(crop);
+    std::shared_ptr<ImageBuffer> rendered;
+    if (piece) {
+        if (fromThumbnail) {
+            // The thumbnail is rendered already: rendering it again would
+            // apply the colour steps twice. A copy, so that the profile
+            // conversion below cannot alter the kept thumbnail.
+            if (createFloat)
+                rendered = ImageBufferF32::initWithCopyFrom(*piece);
+            else
+                rendered = ImageBufferU16::initWithCopyFrom(*piece);
+        } else {
+            if (createFloat)
+                rendered = ImageBufferF32::create(piece->imageWidth, piece->imageHeight, nullptr,
+                                                  piece->bufferProfile);
+            else
+                rendered = ImageBufferU16::create(piece->imageWidth, piece->imageHeight, nullptr,
+                                                  piece->bufferProfile);
+            if (rendered) {
+                // Rows are independent: a large piece (an export) is rendered
+                // in bands on the shared pool.
+                const int w = piece->imageWidth, h = piece->imageHeight;
+                constexpr int kBand = 256;
+                if (static_cast<std::int64_t>(w) * h < (1 << 20))
+                    processTile(0, w, 0, h, piece.get(), rendered.get(), 0);
+                else
+                    dispatch::apply(static_cast<std::size_t>((h + kBand - 1) / kBand), [&](std::size_t b) {
+                        const int r0 = static_cast<int>(b) * kBand;
+                        processTile(0, w, r0, std::min(h, r0 + kBand), piece.get(), rendered.get(), 0);
+                    });
+            }
+        }
+    }
+    std::unique_ptr<CGImageBitMap> result;
+    if (rendered) {
+        if (destProfile && picture.bufferProfile && !destProfile->isEqual(*picture.bufferProfile) &&
+            destProfile != picture.bufferProfile) {
+            ColorMatchTiledEngine cm(Size{double(rendered->imageWidth), double(rendered->imageHeight)});
+            cm.srcProfile = picture.bufferProfile;
+            cm.destProfile = destProfile;
+            cm.convertBuffer(*rendered);
+        }
+        result = rendered->getCGImageBitMapForOrientation(orientation);
+    }
+    return result;
+}
+
 std::unique_ptr<CGImageBitMap> CoreTiledEngine::imageTile(float scale, const Rect &rect,
                                                           std::shared_ptr<ColorSyncProfileWrap> destProfile,
                                                           bool *tileIsThumbnail, bool createFloat,
@@ -218,6 +269,19 @@ std::unique_ptr<CGImageBitMap> CoreTiledEngine::imageTile(float scale, const Rec
     if (r.isNull()) return nullptr;
     const float f = std::max(1.0f, 1.0f / scale);
     const int key = zoomKey(scale);
+
+    // The export's request (no thumbnail flag) at full size: rendered from
+    // the product itself, held against runs for the while, rather than from
+    // a full-size copy of it.
+    if (!tileIsThumbnail && f == 1.0f) {
+        auto engine = sourceBuf();
+        std::unique_ptr<CGImageBitMap> direct;
+        source->lock(this);
+        if (engine && engine->mainMap().isCleanInRect(r))
+            direct = renderPiece(*source, r, false, destProfile, createFloat, orientation);
+        source->unlock(this);
+        if (direct) return direct;
+    }
 
     ReadWriteLock *cl = cacheLock();
     // Most requests find their copy made: asking for the write lock first
@@ -290,39 +354,8 @@ std::unique_ptr<CGImageBitMap> CoreTiledEngine::imageTile(float scale, const Rec
     }
     const Rect crop(std::round(r.origin.x / factor), std::round(r.origin.y / factor),
                     std::round(r.size.width / factor), std::round(r.size.height / factor));
-    auto piece = picture->croppedImageFromBuffer(crop);
-    std::shared_ptr<ImageBuffer> rendered;
-    if (piece) {
-        if (fromThumbnail) {
-            // The thumbnail is rendered already: rendering it again would
-            // apply the colour steps twice. A copy, so that the profile
-            // conversion below cannot alter the kept thumbnail.
-            if (createFloat)
-                rendered = ImageBufferF32::initWithCopyFrom(*piece);
-            else
-                rendered = ImageBufferU16::initWithCopyFrom(*piece);
-        } else {
-            if (createFloat)
-                rendered = ImageBufferF32::create(piece->imageWidth, piece->imageHeight, nullptr,
-                                                  piece->bufferProfile);
-            else
-                rendered = ImageBufferU16::create(piece->imageWidth, piece->imageHeight, nullptr,
-                                                  piece->bufferProfile);
-            if (rendered)
-                processTile(0, piece->imageWidth, 0, piece->imageHeight, piece.get(), rendered.get(), 0);
-        }
-    }
-    std::unique_ptr<CGImageBitMap> result;
-    if (rendered) {
-        if (destProfile && picture->bufferProfile && !destProfile->isEqual(*picture->bufferProfile) &&
-            destProfile != picture->bufferProfile) {
-            ColorMatchTiledEngine cm(Size{double(rendered->imageWidth), double(rendered->imageHeight)});
-            cm.srcProfile = picture->bufferProfile;
-            cm.destProfile = destProfile;
-            cm.convertBuffer(*rendered);
-        }
-        result = rendered->getCGImageBitMapForOrientation(orientation);
-    }
+    std::unique_ptr<CGImageBitMap> result =
+        renderPiece(*picture, crop, fromThumbnail, destProfile, createFloat, orientation);
     cl->unlock();
     if (stale)
         if (auto d = delegate.lock()) d->engineActiveRectDirty(this);

@@ -55,6 +55,10 @@ public:
     void setKnee(float low, float f) { kneeLow = low, kneeF = f; }
 
 private:
+    std::unique_ptr<CGImageBitMap> renderPiece(const ImageBuffer &picture, const Rect &crop,
+                                               bool fromThumbnail,
+                                               const std::shared_ptr<ColorSyncProfileWrap> &destProfile,
+                                               bool createFloat, int orientation);
     void recompute(const Dictionary &settings, std::uint64_t generation);
 
     std::vector<float> fLut;

@@ -225,6 +225,9 @@ void ThreadedImageEngine::invalidateImageStage(const std::optional<std::vector<s
             }
             if (stage <= 3) stagenIsDirty = true;
             if (!_outputImage) return; // the first build reads every setting
+            // A stage-4 change raises no flag: a loop that is finishing must
+            // still report it, or readers would never re-render for it.
+            if (stage == 4 && isRunning_) finishPending_ = true;
             if (stage <= 3 && isRunning_) {
                 // The filter engines must not see new settings in the middle
                 // of a pass: the next cycle hands them over.
@@ -300,7 +303,7 @@ void ThreadedImageEngine::applyDeferredParameters() {
 
 void ThreadedImageEngine::renderLoop(const Rect &r) {
     std::shared_ptr<ThreadedImageEngineDelegate> d;
-    bool ranCycle = false;
+    bool ranCycle = false, extraFinish = false;
     std::unique_lock lock(_syncLock);
     for (;;) {
         d = delegate_.lock();
@@ -308,6 +311,8 @@ void ThreadedImageEngine::renderLoop(const Rect &r) {
             // Stop and leave the running state in one step, so that a flag
             // raised during the last cycle is never left without a loop.
             isRunning_ = false;
+            extraFinish = finishPending_;
+            finishPending_ = false;
             break;
         }
         lock.unlock();
@@ -316,6 +321,7 @@ void ThreadedImageEngine::renderLoop(const Rect &r) {
 
         lock.lock();
         isRunning_ = true;
+        finishPending_ = false; // this cycle's DidFinish reports it
         const bool decode = stage0IsDirty;
         stage0IsDirty = false;
         if (decode) deferredKeys_.clear(); // the rebuild hands every setting over
@@ -362,7 +368,7 @@ void ThreadedImageEngine::renderLoop(const Rect &r) {
         lock.lock();
     }
     lock.unlock();
-    if (!ranCycle) didFinish(d);
+    if (!ranCycle || extraFinish) didFinish(d);
 }
 
 void ThreadedImageEngine::stage0() {

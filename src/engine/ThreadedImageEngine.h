@@ -128,6 +128,7 @@ private:
 
     // Guarded by _syncLock.
     bool isRunning_ = false, stage0IsDirty = true, stagenIsDirty = false, activeAreaIsDirty = false;
+    bool finishPending_ = false; // a stage-4 change reached a loop past its last DidFinish
     // Stage 1–3 keys that arrived while the chain was running: handed to the
     // engines at the start of the next cycle, never under a running pass.
     std::vector<std::string> deferredKeys_;

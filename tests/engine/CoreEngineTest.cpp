@@ -111,6 +111,14 @@ TEST(CoreEngine, TilesCacheAndThumbnailFallback) {
     chain.combine->mainMap().getTileTracker(0, 0)->state = tileIsDirty;
     chain.combine->mainMap().getTileTracker(0, 0)->passTrack = -1;
     chain.core->runProcessToCompletion({0, 0, 0, 0, 0});
+    // The export's request (no flag) over a clean part renders the product
+    // itself, not a copy and not the thumbnail.
+    auto direct = chain.core->imageTile(1.0f, Rect(700, 0, 200, 200), nullptr, nullptr, false, 1);
+    ASSERT_TRUE(direct);
+    EXPECT_EQ(direct->getWidth(), 200);
+    EXPECT_EQ(chain.delegate->calls.load(), 0);
+    // Now that part goes stale too (changed upstream, not yet re-rendered).
+    chain.combine->mainMap().getTileTracker(1, 1)->state = tileIsDirty;
     auto elsewhere = chain.core->imageTile(1.0f, Rect(700, 0, 200, 200), nullptr, &fromThumb, false, 1);
     ASSERT_TRUE(elsewhere);
     EXPECT_TRUE(fromThumb);

@@ -333,6 +333,25 @@ TEST(RenderPipeline, ChangesDuringACycleMakeOneMoreCycle) {
     EXPECT_EQ(pipeline->medianEngine0()->medianFilterPasses, medianPassesFor(5, false));
 }
 
+// An exposure change that reaches a loop after its last DidFinish is still
+// reported: otherwise the display would never re-render for it.
+TEST(RenderPipeline, AStageFourChangeAtTheEndOfALoopIsReported) {
+    auto pipeline = ThreadedImageEngine::create(texturedWrapper(600, 400), false);
+    auto rec = std::make_shared<Recorder>();
+    pipeline->setDelegate(rec);
+    Gate gate;
+    rec->armFinishHook([&] { gate.pass(); });
+    Dictionary settings;
+    pipeline->invalidateImageStage(std::nullopt, settings, Rect::null());
+    gate.waitEntered(); // inside the only cycle's DidFinish, the loop still running
+    settings.set("Orvanta_Filter_inputEV", 1.0f);
+    pipeline->invalidateImageStage(Keys{"Orvanta_Filter_inputEV"}, settings, Rect::null());
+    gate.release();
+    const auto c = settle(*rec, 2);
+    EXPECT_EQ(c.starts, 1) << "no cycle for it";
+    EXPECT_EQ(c.finishes, 2);
+}
+
 TEST(RenderPipeline, WithoutADelegateTheCallRendersBeforeReturning) {
     auto pipeline = ThreadedImageEngine::create(texturedWrapper(700, 600), false);
     pipeline->invalidateImageStage(std::nullopt, Dictionary{}, Rect::null());

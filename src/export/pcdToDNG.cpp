@@ -12,6 +12,7 @@
 #include <ctime>
 #include <lcms2.h>
 #include <mutex>
+#include <sys/stat.h>
 #include <tiffio.h>
 #include <unistd.h>
 
@@ -52,6 +53,11 @@ public:
         temp_ = destination + ".partial-XXXXXX";
         const int fd = mkstemp(temp_.data());
         if (fd >= 0) {
+            // mkstemp makes the file private; an export is an ordinary file
+            // (or keeps the mode of the one it replaces).
+            struct stat st {};
+            const mode_t mode = ::stat(destination.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+            ::fchmod(fd, mode);
             ::close(fd);
             ok_ = true;
         }

@@ -58,6 +58,9 @@ TEST(DngWriter, ADngThatOtherReadersDevelopToOurColours) {
     const std::string path = sandbox().file("out.dng");
     dngWrapper writer(W, H);
     ASSERT_EQ(writer.writeToFile(px.data(), 0, path, std::nullopt, kMeta, "com.adobe.dng"), 0u);
+    EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::others_read,
+              std::filesystem::perms::others_read)
+        << "an ordinary file, not a private temporary one";
 
     // EXIF as another reader sees it.
     auto image = Exiv2::ImageFactory::open(path);
@@ -108,6 +111,39 @@ TEST(DngWriter, ADngThatOtherReadersDevelopToOurColours) {
         }
     EXPECT_LT(worst, 0.01) << "relative difference";
 
+    // And by LibRaw's own developer: linear 16-bit ProPhoto, no white
+    // balance change, no auto-brightening, bilinear (no mosaic to interpolate).
+    const std::string developed = path + ".tiff";
+    test::runCommand("dcraw_emu -4 -T -o 4 -w -W -q 0 '" + path + "' 2>&1");
+    if (TIFF *dev = TIFFOpen(developed.c_str(), "r")) {
+        std::uint32_t dw = 0, dh = 0;
+        TIFFGetField(dev, TIFFTAG_IMAGEWIDTH, &dw);
+        TIFFGetField(dev, TIFFTAG_IMAGELENGTH, &dh);
+        ASSERT_EQ(dw, static_cast<std::uint32_t>(W));
+        ASSERT_EQ(dh, static_cast<std::uint32_t>(H));
+        std::vector<std::uint16_t> row(static_cast<std::size_t>(W) * 3);
+        double worstEmu = 0;
+        for (int y = 10; y < H; y += 37) {
+            ASSERT_EQ(TIFFReadScanline(dev, row.data(), static_cast<std::uint32_t>(y), 0), 1);
+            for (int x = 10; x < W; x += 41)
+                for (int c = 0; c < 3; ++c) {
+                    const double want = px[(static_cast<std::size_t>(y) * W + x) * 3 + c] / 65535.0;
+                    worstEmu = std::max(worstEmu, std::fabs(row[3 * x + c] / 65535.0 - want));
+                }
+        }
+        TIFFClose(dev);
+        // LibRaw's own ProPhoto output takes its colours through its sRGB
+        // matrices: greys agree to 0.5 %, saturated colours to about 1.5 %
+        // of full scale.
+        std::printf("dcraw_emu: worst difference %.4f of full scale\n", worstEmu);
+        EXPECT_LT(worstEmu, 0.02);
+    } else {
+        ADD_FAILURE() << "dcraw_emu wrote no TIFF";
+    }
+
+    const std::string tags = test::runCommand("exiv2 -pt '" + path + "' 2>&1");
+    EXPECT_NE(tags.find("Exif.Photo.ExposureTime"), std::string::npos) << tags;
+    EXPECT_NE(tags.find("Exif.Image.ColorMatrix1"), std::string::npos) << tags;
     const std::string info = test::runCommand("raw-identify -v '" + path + "' 2>&1");
     EXPECT_NE(info.find("Maker"), std::string::npos) << info;
 }

@@ -67,6 +67,15 @@ TEST(Cli, DevelopsTheSampleToEveryType) {
     EXPECT_FALSE(one.empty());
     EXPECT_TRUE(one == three) << "files differ";
 
+    // Profiles by file; an unknown one is refused.
+    if (auto dir = orvanta::test::testDataDir()) {
+        const Result withProfile =
+            run("develop scene.dng --camera-profile '" + *dir + "/dcp/Canon EOS 5D.dcp' -o cp.jpg");
+        EXPECT_EQ(withProfile.status, 0) << withProfile.out;
+    }
+    EXPECT_EQ(run("develop scene.dng --input-profile 'No Such Profile' -o ip.jpg").status, 2);
+    EXPECT_FALSE(fs::exists(sandbox().file("ip.jpg")));
+
     const Result info = run("info scene.dng");
     EXPECT_EQ(info.status, 0) << info.out;
     EXPECT_NE(info.out.find("Camera parameters"), std::string::npos) << info.out;

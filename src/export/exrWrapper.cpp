@@ -1,6 +1,7 @@
 #include "exrWrapper.h"
 
 #include "MetadataDecode.h"
+#include "platform/FileUtil.h"
 #include "platform/ImagePropertyKeys.h"
 
 #include <ImfChannelList.h>
@@ -16,6 +17,8 @@
 #include <cstdio>
 #include <exception>
 #include <half.h>
+#include <memory>
+#include <stdexcept>
 #include <vector>
 
 namespace orvanta {
@@ -137,7 +140,12 @@ std::uint32_t exrWrapper::writeToFile(const float *rgba, int outputFormat, const
         const int channels = w.noAlpha ? 3 : 4;
         for (int c = 0; c < channels; ++c)
             w.header.channels().insert(names[c], Imf::Channel(type));
-        Imf::OutputFile file(path.c_str(), w.header, Imf::globalThreadCount());
+        // Written beside the destination and renamed into place when whole.
+        Error fileError;
+        ReplacementFile target(path, &fileError);
+        if (!target.ok()) throw std::runtime_error("Cannot open " + path + ": " + fileError.reason);
+        auto file =
+            std::make_unique<Imf::OutputFile>(target.path().c_str(), w.header, Imf::globalThreadCount());
         Imf::FrameBuffer frame;
         const std::size_t n = static_cast<std::size_t>(w.width) * w.height;
         std::vector<half> halves;
@@ -154,8 +162,11 @@ std::uint32_t exrWrapper::writeToFile(const float *rgba, int outputFormat, const
                 frame.insert(names[c], Imf::Slice(Imf::HALF, reinterpret_cast<char *>(halves.data() + c), 8,
                                                   8 * static_cast<std::size_t>(w.width)));
         }
-        file.setFrameBuffer(frame);
-        file.writePixels(w.height);
+        file->setFrameBuffer(frame);
+        file->writePixels(w.height);
+        file.reset(); // closes the file
+        if (!target.commit(&fileError))
+            throw std::runtime_error("Cannot write " + path + ": " + fileError.reason);
     } catch (const std::exception &e) {
         std::fprintf(stderr, "%s\n", e.what());
         w.errorText = std::string(e.what()).substr(0, 767);

@@ -5,6 +5,7 @@
 #include "color/DngToneCurve.h"
 #include "color/ProfileManager.h"
 #include "orvanta/Version.h"
+#include "platform/FileUtil.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,9 +13,7 @@
 #include <ctime>
 #include <lcms2.h>
 #include <mutex>
-#include <sys/stat.h>
 #include <tiffio.h>
-#include <unistd.h>
 
 namespace orvanta {
 
@@ -45,37 +44,6 @@ void registerTags() {
     static std::once_flag once;
     std::call_once(once, [] { previousExtender = TIFFSetTagExtender(extendTags); });
 }
-
-// A file beside the destination, renamed into place only when complete.
-class PendingFile {
-public:
-    explicit PendingFile(const std::string &destination) : destination_(destination) {
-        temp_ = destination + ".partial-XXXXXX";
-        const int fd = mkstemp(temp_.data());
-        if (fd >= 0) {
-            // mkstemp makes the file private; an export is an ordinary file
-            // (or keeps the mode of the one it replaces).
-            struct stat st {};
-            const mode_t mode = ::stat(destination.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-            ::fchmod(fd, mode);
-            ::close(fd);
-            ok_ = true;
-        }
-    }
-    ~PendingFile() {
-        if (ok_ && !committed_) std::remove(temp_.c_str());
-    }
-    bool ok() const { return ok_; }
-    const std::string &path() const { return temp_; }
-    bool commit() {
-        committed_ = std::rename(temp_.c_str(), destination_.c_str()) == 0;
-        return committed_;
-    }
-
-private:
-    std::string destination_, temp_;
-    bool ok_ = false, committed_ = false;
-};
 
 // The time now: EXIF's local "YYYY:MM:DD hh:mm:ss", or ISO 8601 in UTC.
 std::string nowText(bool iso = false) {
@@ -289,7 +257,7 @@ int pcdToDNG::writeDNG(const std::string &path) {
     if (bytes >= (1ull << 32) - (1ull << 24)) return dng_error_image_too_big_dng;
     int pw = 0, ph = 0;
     const std::vector<std::uint8_t> small = preview(pw, ph);
-    PendingFile file(path);
+    ReplacementFile file(path);
     if (!file.ok()) return dng_error_open_file;
     int result = dng_error_write_file;
     TIFF *tif = TIFFOpen(file.path().c_str(), "w");
@@ -375,7 +343,7 @@ int pcdToDNG::writeDNG(const std::string &path) {
 int pcdToDNG::writeTIFF(const std::string &path) {
     const std::uint64_t bytes = static_cast<std::uint64_t>(width_) * height_ * 6;
     if (bytes >= (1ull << 32) - (1ull << 24)) return dng_error_image_too_big_tiff;
-    PendingFile file(path);
+    ReplacementFile file(path);
     if (!file.ok()) return dng_error_open_file;
     const std::vector<std::uint8_t> icc = prophotoProfile();
     // The encoding as a table over the 16-bit linear values.

@@ -41,56 +41,90 @@ std::optional<std::string> readWholeFile(const std::string &path, Error *error) 
     return out;
 }
 
-bool writeFileAtomically(const std::string &path, std::string_view bytes, Error *error) {
-    std::string tmpl = path + ".XXXXXX";
-    std::vector<char> name(tmpl.begin(), tmpl.end());
+ReplacementFile::ReplacementFile(std::string destination, Error *error)
+    : destination_(std::move(destination)) {
+    std::vector<char> name(destination_.begin(), destination_.end());
+    for (char c : std::string_view(".XXXXXX"))
+        name.push_back(c);
     name.push_back('\0');
-    int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) {
-        setError(error, Error::posix(errno, path));
-        return false;
+        setError(error, Error::posix(errno, destination_));
+        return;
     }
-    auto fail = [&](int e) {
-        ::close(fd);
-        ::unlink(name.data());
-        setError(error, Error::posix(e, path));
-        return false;
-    };
+    temp_ = name.data();
     // Keep the permissions of the file being replaced; new files are 0644.
     struct stat st {};
-    mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-    if (::fchmod(fd, mode) != 0) return fail(errno);
-    const char *p = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return fail(errno);
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
+    const mode_t mode = ::stat(destination_.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+    const bool chmodded = ::fchmod(fd, mode) == 0;
+    const int e = errno;
+    ::close(fd);
+    if (!chmodded) {
+        ::unlink(temp_.c_str());
+        setError(error, Error::posix(e, destination_));
+        return;
     }
-    if (::fsync(fd) != 0) return fail(errno);
-    if (::close(fd) != 0) {
-        int e = errno;
-        ::unlink(name.data());
-        setError(error, Error::posix(e, path));
+    ok_ = true;
+}
+
+ReplacementFile::~ReplacementFile() {
+    if (ok_ && !committed_) ::unlink(temp_.c_str());
+}
+
+bool ReplacementFile::commit(Error *error) {
+    if (!ok_ || committed_) {
+        setError(error, Error::posix(EINVAL, destination_));
         return false;
     }
-    if (::rename(name.data(), path.c_str()) != 0) {
-        int e = errno;
-        ::unlink(name.data());
-        setError(error, Error::posix(e, path));
+    const int fd = ::open(temp_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0) {
+        const int e = errno;
+        if (fd >= 0) ::close(fd);
+        setError(error, Error::posix(e, destination_));
         return false;
     }
+    ::close(fd);
+    if (::rename(temp_.c_str(), destination_.c_str()) != 0) {
+        setError(error, Error::posix(errno, destination_));
+        return false;
+    }
+    committed_ = true;
     // Make the rename itself durable.
-    int dfd = ::open(parentPath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dfd = ::open(parentPath(destination_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
         ::fsync(dfd);
         ::close(dfd);
     }
     return true;
+}
+
+bool writeFileAtomically(const std::string &path, std::string_view bytes, Error *error) {
+    ReplacementFile file(path, error);
+    if (!file.ok()) return false;
+    const int fd = ::open(file.path().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) {
+        setError(error, Error::posix(errno, path));
+        return false;
+    }
+    const char *p = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const int e = errno;
+            ::close(fd);
+            setError(error, Error::posix(e, path));
+            return false;
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    if (::close(fd) != 0) {
+        setError(error, Error::posix(errno, path));
+        return false;
+    }
+    return file.commit(error);
 }
 
 bool createDirectories(const std::string &path, Error *error, unsigned mode) {

@@ -359,7 +359,11 @@ struct pcdDecode::Huffman {
     }
 };
 
-// Most-significant-bit-first reader with a 32-bit window over whole sectors.
+// Most-significant-bit-first reader over whole sectors. The 32-bit window
+// that the row headers and codes are read from is always whole: 64Base row
+// headers use its lowest bits, and rows may start at any bit offset. Reading
+// past the end of the data raises "Unexpected end of file in Huffman
+// sequence"; merely looking ahead of it does not.
 class pcdDecode::BitReader {
 public:
     explicit BitReader(std::FILE *f) : f_(f) {}
@@ -368,33 +372,38 @@ public:
         if (std::fseek(f_, byteOffset, SEEK_SET) != 0)
             throw DecodeFailure{"Unexpected end of file in Huffman sequence"};
         pos_ = len_ = 0;
-        window_ = 0;
+        acc_ = 0;
         bits_ = 0;
+        end_ = false;
         fill();
     }
-    std::uint32_t window() const { return window_; }
-    // n ≤ 24, so the window never runs empty.
+    std::uint32_t window() const { return std::uint32_t(acc_ >> 32); }
+    // n ≤ 32.
     void skip(int n) {
-        window_ <<= n;
+        if (n > bits_) throw DecodeFailure{"Unexpected end of file in Huffman sequence"};
+        acc_ <<= n;
         bits_ -= n;
-        if (bits_ <= 24) fill();
+        if (bits_ <= 32) fill();
     }
     void synchronise() {
-        while ((window_ & 0xFFF000u) != 0xFFF000u)
+        while ((window() & 0xFFF000u) != 0xFFF000u)
             skip(8);
-        while ((window_ >> 8) != 0xFFFFFEu)
+        while ((window() >> 8) != 0xFFFFFEu)
             skip(1);
     }
 
 private:
     void fill() {
-        while (bits_ <= 24) {
+        while (bits_ <= 56 && !end_) {
             if (pos_ >= len_) {
                 len_ = int(readFully(f_, buffer_, sizeof buffer_));
                 pos_ = 0;
-                if (len_ == 0) throw DecodeFailure{"Unexpected end of file in Huffman sequence"};
+                if (len_ == 0) {
+                    end_ = true;
+                    break;
+                }
             }
-            window_ |= std::uint32_t(buffer_[pos_++]) << (24 - bits_);
+            acc_ |= std::uint64_t(buffer_[pos_++]) << (56 - bits_);
             bits_ += 8;
         }
     }
@@ -402,8 +411,9 @@ private:
     std::FILE *f_;
     std::uint8_t buffer_[kSectorSize];
     int pos_ = 0, len_ = 0;
-    std::uint32_t window_ = 0;
-    int bits_ = 0;
+    std::uint64_t acc_ = 0;
+    int bits_ = 0; // valid bits at the top of acc_
+    bool end_ = false;
 };
 
 pcdDecode::pcdDecode() = default;
@@ -607,7 +617,7 @@ void pcdDecode::decodeRows(BitReader &in, int level, const Huffman *tables, int 
             if (type == 6) throw DecodeFailure{"Corrupt Image"};
             plane = type / 2;
             stripe = (header >> 1) & 0xF;
-            in.skip(16), in.skip(16);
+            in.skip(32);
         } else {
             row = (header >> 9) & 0x1FFF;
             const int type = (header >> 22) & 3;

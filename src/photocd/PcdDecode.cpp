@@ -471,7 +471,9 @@ bool pcdDecode::readHeader(std::FILE *f) {
         header_.reset();
         return false;
     }
-    if (haveIPI_ && h[kIPI + 1545] != 1) {
+    // 1 means no audio between the image sectors. Other writers leave the
+    // byte at 0, which describes no interleaving either.
+    if (haveIPI_ && h[kIPI + 1545] > 1) {
         error_ = "The file contains interleaved audio";
         header_.reset(), haveIPI_ = false;
         return false;

@@ -66,6 +66,8 @@ TEST(PcdDecode, HeaderChecks) {
     notPcd.ipi = false;
     PcdSpec audio;
     audio.interleave = 2;
+    PcdSpec unset; // other writers leave the ratio at 0
+    unset.interleave = 0;
     PcdSpec shortFile;
     shortFile.truncateAt = 6143;
     const struct {
@@ -78,6 +80,7 @@ TEST(PcdDecode, HeaderChecks) {
         {"short", shortFile, false, "PCD file is too small to be valid"},
         {"no marks", notPcd, false, "That is not a valid PCD file"},
         {"audio", audio, false, "The file contains interleaved audio"},
+        {"ratio 0", unset, true, ""},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);

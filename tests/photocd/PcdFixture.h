@@ -98,6 +98,10 @@ struct PcdSpec {
     };
     Bytes fourBase, sixteenBase; // table sector followed by row data, or empty
     std::size_t truncateAt = 0;  // non-zero: the file ends here
+    int medium = 1;              // colour reversal
+    std::string scanner = "PCD 4045";
+    int film = -1; // film term code; with one, scene-balance data are present
+    std::uint32_t scanTime = 795176800;
 };
 
 inline Bytes makePcd(const PcdSpec &s) {
@@ -106,11 +110,15 @@ inline Bytes makePcd(const PcdSpec &s) {
     if (s.ipi) {
         std::memcpy(b.data() + 2048, "PCD_IPI", 7);
         b[2048 + 7] = 1, b[2048 + 8] = 0;
-        putBE32(b, 2048 + 13, 795176800);
+        putBE32(b, 2048 + 13, s.scanTime);
         putBE32(b, 2048 + 17, 0x0000FFFF); // not available
-        b[2048 + 21] = 1;
+        b[2048 + 21] = std::uint8_t(s.medium);
         putText(b, 2048 + 22, "PHOTO CD", 20);
-        putText(b, 2048 + 62, "PCD 4045", 16);
+        putText(b, 2048 + 62, s.scanner, 16);
+        if (s.film >= 0) {
+            std::memcpy(b.data() + 2048 + 225, "SBA", 3);
+            putBE16(b, 2048 + 325, unsigned(s.film));
+        }
         b[2048 + 1538] = std::uint8_t(s.attributes);
         putBE16(b, 2048 + 1539, s.sixteenBaseSector);
         b[2048 + 1545] = std::uint8_t(s.interleave);

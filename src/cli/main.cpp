@@ -5,6 +5,7 @@
 
 #include "SampleScene.h"
 #include "browser/InspectorModel.h"
+#include "browser/ThumbnailSource.h"
 #include "color/ColorSyncProfileWrap.h"
 #include "color/DNGCameraProfile.h"
 #include "color/ProfileManager.h"
@@ -12,8 +13,10 @@
 #include "document/MyDocument.h"
 #include "document/PresetManager.h"
 #include "engine/QueueEngine.h"
+#include "export/PngFile.h"
 #include "input/RawWrapper.h"
 #include "orvanta/Version.h"
+#include "photocd/dcpWrapper.h"
 #include "platform/Dispatch.h"
 #include "platform/Log.h"
 #include "platform/UserDefaults.h"
@@ -45,6 +48,10 @@ void printUsage(std::FILE *out) {
              "  develop FILE...      develop each file with its catalog settings or the \"Default\" preset\n"
              "  presets              list the presets\n"
              "  profiles             list the camera (DCP) and ICC input profiles\n"
+             "  info FILE            print a file's camera parameters and metadata (Photo CD: its items)\n"
+             "  thumbnail FILE -o OUT.png [--size N]\n"
+             "                       write the thumbnail the browser shows for FILE (raw, Photo CD,\n"
+             "                       JPEG, PNG or TIFF), at most N pixels a side (default 256)\n"
              "  make-sample OUT.dng  write the project's sample scene as a Bayer DNG\n"
              "  --version            print the version and the machine's processing width\n"
              "  --help               print this text (also after a command)\n");
@@ -233,12 +240,64 @@ void printTree(const std::vector<InspectorNode> &nodes, int depth) {
     }
 }
 
+// A Photo CD pack: its resolution and its metadata items.
+int photoCDInfo(const std::string &path) {
+    dcpWrapper wrapper(path, path, true);
+    if (!wrapper.preProcess()) {
+        if (wrapper.metaDataName(0) == "Error")
+            return fail(path + ": " + (wrapper.error() ? wrapper.error()->reason : "not a Photo CD file"));
+        // The header alone still describes the image.
+        std::fprintf(stderr, "orvanta: %s: %s\n", path.c_str(),
+                     wrapper.error() ? wrapper.error()->reason.c_str() : "");
+    }
+    for (int i = 0; i < pcdDecode::kMetadataItems; ++i)
+        std::printf("%s: %s\n", wrapper.metaDataName(i).c_str(), wrapper.metaDataValue(i).c_str());
+    std::printf("Scanner profile: %s\n", wrapper.detectScannerProfile()->description().c_str());
+    return wrapper.parseOK() ? 0 : 1;
+}
+
+int thumbnail(const std::vector<std::string> &args) {
+    std::string input, output;
+    int size = 256;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string &a = args[i];
+        if (a == "--help" || a == "-h") {
+            std::printf("Usage: orvanta thumbnail FILE -o OUT.png [--size N]\n");
+            return 0;
+        }
+        if ((a == "-o" || a == "--size") && i + 1 < args.size()) {
+            if (a == "-o")
+                output = args[++i];
+            else if ((size = std::atoi(args[++i].c_str())) < 16 || size > 4096)
+                return fail("--size takes 16 to 4096"), 2;
+        } else if (input.empty() && !a.empty() && a[0] != '-') {
+            input = a;
+        } else {
+            return fail("unexpected argument " + a), 2;
+        }
+    }
+    if (input.empty() || output.empty()) {
+        std::fprintf(stderr, "Usage: orvanta thumbnail FILE -o OUT.png [--size N]\n");
+        return 2;
+    }
+    if (fs::is_directory(input)) return fail(input + ": directory read operation.");
+    Error error;
+    const auto t = makeThumbnail(input, size, &error);
+    if (!t) return fail(input + ": " + error.reason);
+    const std::vector<std::uint16_t> samples(t->rgba.begin(), t->rgba.end());
+    if (!writePng(output, t->width, t->height, 4, 8, samples.data(), &error))
+        return fail(output + ": " + error.reason);
+    std::printf("%s (%d x %d)\n", output.c_str(), t->width, t->height);
+    return 0;
+}
+
 int info(const std::vector<std::string> &args) {
     if (args.size() != 1 || args[0] == "--help") {
         std::fprintf(args.size() == 1 ? stdout : stderr, "Usage: orvanta info FILE\n");
         return args.size() == 1 ? 0 : 2;
     }
     if (fs::is_directory(args[0])) return fail(args[0] + ": directory read operation.");
+    if (isPhotoCDFile(args[0])) return photoCDInfo(args[0]);
     rawWrapper wrapper(args[0], args[0]);
     wrapper.masterImageBytes();
     if (const auto &e = wrapper.error()) return fail(args[0] + ": " + e->reason);
@@ -288,6 +347,7 @@ int main(int argc, char **argv) {
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     if (args[0] == "develop") return develop(rest);
     if (args[0] == "info") return info(rest);
+    if (args[0] == "thumbnail") return thumbnail(rest);
     if (args[0] == "presets") return rest.empty() ? listPresets() : (printUsage(stdout), 0);
     if (args[0] == "profiles") return rest.empty() ? listProfiles() : (printUsage(stdout), 0);
     if (args[0] == "make-sample") {

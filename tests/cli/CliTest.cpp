@@ -2,6 +2,8 @@
 // errors as one line with the reason and a non-zero status.
 
 #include "TestSupport.h"
+#include "export/PngFile.h"
+#include "photocd/PcdFixture.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -117,4 +119,55 @@ TEST(Cli, BadInputFailsClearlyAndEarlierFilesStillExport) {
     EXPECT_EQ(run("develop").status, 2);
     EXPECT_EQ(run("develop good.dng --type gif").status, 2);
     EXPECT_EQ(run("develop good.dng --preset Nonexistent").status, 2);
+}
+
+// The thumbnail of every kind of file the browser shows, and Photo CD packs
+// described by `info`.
+TEST(Cli, ThumbnailsAndPhotoCD) {
+    using namespace orvanta::test;
+    ASSERT_EQ(run("make-sample thumbs.dng").status, 0);
+    ASSERT_EQ(run("develop thumbs.dng -o thumbs.jpg").status, 0);
+    ASSERT_EQ(run("develop thumbs.dng --type tiff -o thumbs.tif").status, 0);
+    PcdSpec spec;
+    spec.attributes = 0x01; // turned
+    ASSERT_TRUE(writeBytes(sandbox().file("scan.PCD"), makePcd(spec)));
+    const struct {
+        std::string input;
+        int width, height;
+    } cases[] = {
+        {"thumbs.dng", 256, 171}, // the sample is 1536 × 1024
+        {"thumbs.jpg", 256, 171},
+        {"thumbs.tif", 256, 171},
+        {"scan.PCD", 128, 192},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.input);
+        const Result r = run("thumbnail " + c.input + " -o " + c.input + ".png");
+        ASSERT_EQ(r.status, 0) << r.out;
+        const auto png = orvanta::readPng(sandbox().file(c.input + ".png"));
+        ASSERT_TRUE(png);
+        EXPECT_NEAR(png->width, c.width, 1);
+        EXPECT_NEAR(png->height, c.height, 1);
+        EXPECT_EQ(png->channels, 4);
+    }
+    // A PNG thumbnail of a PNG, at a chosen size.
+    const Result again = run("thumbnail thumbs.dng.png --size 64 -o small.png");
+    ASSERT_EQ(again.status, 0) << again.out;
+    EXPECT_EQ(orvanta::readPng(sandbox().file("small.png"))->width, 64);
+
+    const Result info = run("info scan.PCD");
+    EXPECT_EQ(info.status, 0) << info.out;
+    EXPECT_NE(info.out.find("Scanner product identity: PCD 4045\n"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("Image medium: color reversal\n"), std::string::npos);
+
+    // Photo CD packs are not developed; a damaged one has no thumbnail.
+    const Result develop = run("develop scan.PCD -o scan.jpg");
+    EXPECT_NE(develop.status, 0);
+    EXPECT_NE(develop.out.find("could not create a decoder object"), std::string::npos) << develop.out;
+    spec.truncateAt = 3000;
+    ASSERT_TRUE(writeBytes(sandbox().file("cut.pcd"), makePcd(spec)));
+    const Result cut = run("thumbnail cut.pcd -o cut.png");
+    EXPECT_NE(cut.status, 0);
+    EXPECT_NE(cut.out.find("cut.pcd: PCD file is too small to be valid"), std::string::npos) << cut.out;
+    EXPECT_FALSE(fileExists(sandbox().file("cut.png")));
 }

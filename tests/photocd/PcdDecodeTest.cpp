@@ -257,6 +257,45 @@ TEST(PcdDecode, ColourConversionValues) {
     EXPECT_EQ(b[3], 255);
 }
 
+// Colour modes 1 and 2 linearise (and re-encode) monotonically; the matrix
+// applies only to them.
+TEST(PcdDecode, LinearisingModes) {
+    Fixture fx;
+    PcdSpec spec;
+    spec.pixel = [](int, int plane, int x, int) {
+        return std::uint8_t(plane == 0 ? std::min(255, x * 255 / 180) : plane == 1 ? 156 : 137);
+    };
+    const std::string path = fx.write(spec);
+    std::vector<std::vector<std::uint16_t>> rows;
+    for (int mode : {0, 1, 2}) {
+        for (int matrix : {0, 1}) {
+            pcdDecode d;
+            d.setColorMode(mode);
+            d.setColorMatrix(matrix);
+            ASSERT_TRUE(d.parseFile(path.c_str(), "", kBase16));
+            const Decoded img = read16(d);
+            std::vector<std::uint16_t> row;
+            for (int x = 0; x < 192; ++x)
+                row.push_back(img.at(x, 64, 1));
+            EXPECT_EQ(row.front(), 0);
+            EXPECT_TRUE(std::is_sorted(row.begin(), row.end())) << "mode " << mode;
+            for (int x : {40, 120, 191}) {
+                if (matrix == 0 || mode == 0) // grey stays grey
+                    EXPECT_NEAR(img.at(x, 64, 0), img.at(x, 64, 2), 65535 * 0.01);
+                else if (mode == 1) // the matrix weighs red by (5930 − 143 + 393) / 8192
+                    EXPECT_NEAR(img.at(x, 64, 0), 6180.0 / 8192 * img.at(x, 64, 2), 65535 * 0.01);
+                else
+                    EXPECT_LT(img.at(x, 64, 0), img.at(x, 64, 2));
+            }
+            if (matrix == 0) rows.push_back(row);
+        }
+    }
+    // Linear light sits below the encoded values, and the sRGB re-encoding
+    // lifts it above them again in the shadows.
+    EXPECT_LT(rows[1][90], rows[0][90]);
+    EXPECT_GT(rows[2][30], rows[1][30]);
+}
+
 // Chroma of one column differs: how each interpolation mode spreads it.
 TEST(PcdDecode, ChromaUpSampling) {
     Fixture fx;

@@ -366,7 +366,9 @@ struct pcdDecode::Huffman {
 // sequence"; merely looking ahead of it does not.
 class pcdDecode::BitReader {
 public:
-    explicit BitReader(std::FILE *f) : f_(f) {}
+    // `allowance`, when given, is the number of bytes that all readers
+    // sharing it may still read.
+    explicit BitReader(std::FILE *f, std::size_t *allowance = nullptr) : f_(f), allowance_(allowance) {}
 
     void start(long byteOffset) {
         if (std::fseek(f_, byteOffset, SEEK_SET) != 0)
@@ -398,6 +400,10 @@ private:
             if (pos_ >= len_) {
                 len_ = int(readFully(f_, buffer_, sizeof buffer_));
                 pos_ = 0;
+                if (allowance_) {
+                    if (*allowance_ < std::size_t(len_)) throw DecodeFailure{"Corrupt Image"};
+                    *allowance_ -= std::size_t(len_);
+                }
                 if (len_ == 0) {
                     end_ = true;
                     break;
@@ -409,6 +415,7 @@ private:
     }
 
     std::FILE *f_;
+    std::size_t *allowance_;
     std::uint8_t buffer_[kSectorSize];
     int pos_ = 0, len_ = 0;
     std::uint64_t acc_ = 0;
@@ -606,7 +613,7 @@ void pcdDecode::decodeRows(BitReader &in, int level, const Huffman *tables, int 
     Plane *res = residual_[level - 3];
     const int lumaH = lumaHeight(level);
     bool seen[3] = {!res[0], !res[1], !res[2]};
-    int highestStripe = -1;
+    int highestStripe = -1, extraRows = 0;
     if (budget <= 0) budget = 1;
     while (budget > 0) {
         in.synchronise();
@@ -627,7 +634,9 @@ void pcdDecode::decodeRows(BitReader &in, int level, const Huffman *tables, int 
             plane = type == 0 ? 0 : type - 1;
             in.skip(24);
         }
-        if (!(budget == 1 && stripe < highestStripe)) --budget;
+        // A run that falls short still finishes its row of stripes; stripe
+        // numbers have 4 bits, so that takes at most 15 more rows.
+        if (!(budget == 1 && stripe < highestStripe && ++extraRows <= 15)) --budget;
         highestStripe = std::max(highestStripe, stripe);
 
         const int factor = level == 5 && plane > 0 ? 2 : 1;
@@ -694,6 +703,10 @@ bool pcdDecode::read64Base(const char *ipePath) {
         }
     }
     Plane *res = residual_[2];
+    // Each run seeks to its own offset, so a damaged list could make every run
+    // scan the same files to their ends. A whole 64Base set is under 80 MB
+    // even with the longest codes; reading more than this means damage.
+    std::size_t allowance = std::size_t(256) << 20;
     try {
         const auto need = [&](std::size_t at, std::size_t n) {
             if (at > ic.size() || n > ic.size() - at) throw DecodeFailure{"IC File too small"};
@@ -751,7 +764,7 @@ bool pcdDecode::read64Base(const char *ipePath) {
                 const std::string path = info.substr(0, info.size() - 7) + name;
                 File part(path.c_str());
                 if (!part.f) throw DecodeFailure{"Could not open 64Base extension image"};
-                BitReader in(part.f);
+                BitReader in(part.f, &allowance);
                 in.start(long(offset));
                 decodeRows(in, 5, tables.get(), int(std::min<std::size_t>(counter, 1 << 24)),
                            int(stripeWidth), columnOffset);

@@ -492,6 +492,28 @@ TEST(PcdDecode, SixtyFourBaseFromTheExtensionFiles) {
     }
 }
 
+// A run that falls short finishes its row of stripes, but a damaged file
+// whose stripes never come back up does not keep it reading.
+TEST(PcdDecode, ShortRunsFinishTheirStripesOnly) {
+    IpeSet set(false);
+    std::vector<ResidualRow> rows = {{0, 0, 2, std::vector<std::int8_t>(2048, 10)}};
+    for (int r = 1; r <= 40; ++r)
+        rows.push_back({0, r, 0, std::vector<std::int8_t>(2048, 10)});
+    ASSERT_TRUE(writeBytes(set.dir.file("IPE/IMG0001/64BASE/FIRST.ICR"), rowStream(rows, true)));
+    IpeLayer layer{6144, 1, 2048, 0, {{0, 0}, {0, 0}, {0, 0}}}; // a run of two rows
+    ASSERT_TRUE(writeBytes(set.info, makeInfo({layer}, {"FIRST.ICR"})));
+    pcdDecode d;
+    d.setInterpolation(0);
+    ASSERT_TRUE(d.parseFile(set.image.c_str(), set.info.c_str(), k64Base));
+    EXPECT_EQ(d.getErrorString(), "");
+    const Decoded img = read16(d);
+    EXPECT_EQ(img.at(4096, 0, 1), u16(greyIndex(110)));
+    for (int y : {1, 16})
+        EXPECT_EQ(img.at(0, y, 1), u16(greyIndex(110))) << y;
+    for (int y : {17, 40})
+        EXPECT_EQ(img.at(0, y, 1), u16(greyIndex(100))) << y;
+}
+
 TEST(PcdDecode, SixtyFourBaseFailuresDeliverSixteenBase) {
     IpeSet set(false);
     const std::string shortFile = set.dir.file("IPE/IMG0001/64BASE/SHORT.IC");

@@ -410,7 +410,7 @@ std::shared_ptr<TiledEngine> ThreadedImageEngine::stage1() {
         logMessage(" No master image in %s", "-[ThreadedImageEngine stage1]");
         return current;
     }
-    const Size size(rawFileWrapper_->imageWidth(), rawFileWrapper_->imageHeight());
+    const Size size{double(rawFileWrapper_->imageWidth()), double(rawFileWrapper_->imageHeight())};
     if (current && current->outputSize() == size) return current;
     // First cycle, or a decode of another size: a chain over the old size
     // would read past the new pixels, so it is built anew.

@@ -127,7 +127,7 @@ void dcpWrapper::genImagesLocked() {
     }
     theImage->bufferProfile = profile;
     if (wantThumbNail_) return;
-    ColorMatchTiledEngine match(Size(imageWidth_, imageHeight_));
+    ColorMatchTiledEngine match(Size{double(imageWidth_), double(imageHeight_)});
     match.srcProfile = profile;
     match.destProfile = bufferProfile();
     match.convertBuffer(*theImage);

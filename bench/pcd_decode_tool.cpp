@@ -6,7 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
+#include <memory>
 
 int main(int argc, char **argv) {
     if (argc < 3) {
@@ -19,9 +19,11 @@ int main(int argc, char **argv) {
         return 1;
     }
     d.postProcess();
-    std::vector<std::uint16_t> px(std::size_t(d.getWidth()) * d.getHeight() * 3);
-    if (!d.readImage(px.data(), px.data() + 1, px.data() + 2, nullptr, 3)) return 1;
+    // Written whole by readImage, so not cleared first.
+    const std::size_t n = std::size_t(d.getWidth()) * d.getHeight() * 3;
+    const std::unique_ptr<std::uint16_t[]> px(new std::uint16_t[n]);
+    if (!d.readImage(px.get(), px.get() + 1, px.get() + 2, nullptr, 3)) return 1;
     std::printf("%d x %d, checksum %llu\n", d.getWidth(), d.getHeight(),
-                static_cast<unsigned long long>(px[px.size() / 2] + px[px.size() / 3]));
+                static_cast<unsigned long long>(px[n / 2] + px[n / 3]));
     return 0;
 }

@@ -25,6 +25,8 @@ ScratchDir &sandbox() {
     (void)set;
     return d;
 }
+// Before any test reads a user default.
+const bool kSandboxed = (sandbox(), true);
 
 // Sets user defaults for a scope and removes them afterwards.
 class Defaults {

@@ -1,6 +1,7 @@
 #include "ThumbnailSource.h"
 
 #include "export/PngFile.h"
+#include "input/DCRaw.h"
 #include "photocd/dcpWrapper.h"
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <jpeglib.h>
 #include <libraw/libraw.h>
 #include <memory>
+#include <mutex>
 #include <tiffio.h>
 
 namespace orvanta {
@@ -206,7 +208,10 @@ std::optional<Thumbnail> tiff(const std::string &path, Error *error) {
     return t;
 }
 
-std::optional<Thumbnail> raw(const std::string &path, int maxSize, Error *error) {
+std::optional<Thumbnail> raw(const std::string &path, int maxSize, Error *error) try {
+    // One raw decode at a time, as for documents: a half-size development
+    // of a large raw takes hundreds of megabytes.
+    std::lock_guard decodeLock(DCRaw::lock());
     auto lr = std::make_unique<LibRaw>();
     int status = lr->open_file(path.c_str());
     if (status != LIBRAW_SUCCESS) {
@@ -242,6 +247,9 @@ std::optional<Thumbnail> raw(const std::string &path, int maxSize, Error *error)
     t = fromRgb8(img->width, img->height, img->data, std::size_t(img->width) * img->colors, img->colors);
     LibRaw::dcraw_clear_mem(img);
     return t;
+} catch (...) { // the library's exceptions and allocation failures stay here
+    setError(error, Error(kRawOpenErrorDomain, kRawOpenDecodeFailed, "Raw format not recognized."));
+    return std::nullopt;
 }
 
 } // namespace

@@ -47,9 +47,9 @@ int main(int argc, char **argv) {
         rowStream(
             {{0, 0, 0, ramp(3072, 7)}, {2, 0, 0, ramp(1536, 3)}, {3, 2, 0, ramp(1536, 2)}, {0, 2048, 0, {}}},
             false, 5));
-    PcdSpec spec;
-    spec.sixteenBaseSector = 400;
-    Bytes header = makePcd(spec);
+    PcdLayout layout;
+    layout.sixteenBaseSector = 400;
+    Bytes header = makePcd(layout);
     header.resize(6144);
     for (int level = 0; level < 6; ++level)
         for (int options : {0x00, 0x01, 0x06, 0x13, 0x2A, 0x40, 0xC0}) {

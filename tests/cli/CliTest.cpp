@@ -128,9 +128,9 @@ TEST(Cli, ThumbnailsAndPhotoCD) {
     ASSERT_EQ(run("make-sample thumbs.dng").status, 0);
     ASSERT_EQ(run("develop thumbs.dng -o thumbs.jpg").status, 0);
     ASSERT_EQ(run("develop thumbs.dng --type tiff -o thumbs.tif").status, 0);
-    PcdSpec spec;
-    spec.attributes = 0x01; // turned
-    ASSERT_TRUE(writeBytes(sandbox().file("scan.PCD"), makePcd(spec)));
+    PcdLayout layout;
+    layout.attributes = 0x01; // turned
+    ASSERT_TRUE(writeBytes(sandbox().file("scan.PCD"), makePcd(layout)));
     const struct {
         std::string input;
         int width, height;
@@ -164,8 +164,8 @@ TEST(Cli, ThumbnailsAndPhotoCD) {
     const Result develop = run("develop scan.PCD -o scan.jpg");
     EXPECT_NE(develop.status, 0);
     EXPECT_NE(develop.out.find("could not create a decoder object"), std::string::npos) << develop.out;
-    spec.truncateAt = 3000;
-    ASSERT_TRUE(writeBytes(sandbox().file("cut.pcd"), makePcd(spec)));
+    layout.truncateAt = 3000;
+    ASSERT_TRUE(writeBytes(sandbox().file("cut.pcd"), makePcd(layout)));
     const Result cut = run("thumbnail cut.pcd -o cut.png");
     EXPECT_NE(cut.status, 0);
     EXPECT_NE(cut.out.find("cut.pcd: PCD file is too small to be valid"), std::string::npos) << cut.out;

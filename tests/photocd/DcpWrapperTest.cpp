@@ -50,15 +50,15 @@ private:
 struct Pack {
     ScratchDir dir;
     std::string path;
-    explicit Pack(const PcdSpec &spec) {
+    explicit Pack(const PcdLayout &layout) {
         mkdir(dir.file("IMAGES").c_str(), 0755);
         path = dir.file("IMAGES/IMG0001.PCD");
-        EXPECT_TRUE(writeBytes(path, makePcd(spec)));
+        EXPECT_TRUE(writeBytes(path, makePcd(layout)));
     }
 };
 
-PcdSpec rotatedReversal() {
-    PcdSpec s;
+PcdLayout rotatedReversal() {
+    PcdLayout s;
     s.attributes = 0x01; // turned, Base
     s.film = 447;        // KODAK UNIVERSAL K14 auto-balance
     return s;
@@ -142,9 +142,9 @@ TEST(DcpWrapper, ScannerProfileChoice) {
         SCOPED_TRACE(testing::Message()
                      << c.medium << " " << c.film << " " << c.scanner << " " << c.automatic);
         Defaults d{{"AutomaticColorProfile", Value(c.automatic)}};
-        PcdSpec spec;
-        spec.medium = c.medium, spec.film = c.film, spec.scanner = c.scanner;
-        Pack pack(spec);
+        PcdLayout layout;
+        layout.medium = c.medium, layout.film = c.film, layout.scanner = c.scanner;
+        Pack pack(layout);
         dcpWrapper w(pack.path, pack.path, true);
         ASSERT_TRUE(w.preProcess());
         EXPECT_EQ(w.detectScannerProfile(), c.expected);
@@ -154,9 +154,9 @@ TEST(DcpWrapper, ScannerProfileChoice) {
 TEST(DcpWrapper, MetadataDictionary) {
     ScopedEnv tz("TZ", "UTC");
     tzset();
-    PcdSpec spec;
-    spec.film = 447;
-    Pack pack(spec);
+    PcdLayout layout;
+    layout.film = 447;
+    Pack pack(layout);
     dcpWrapper w(pack.path, pack.path, true);
     ASSERT_TRUE(w.preProcess());
     namespace ip = imageprops;
@@ -175,8 +175,8 @@ TEST(DcpWrapper, MetadataDictionary) {
     EXPECT_EQ(w.metaDataValue(20), "Error");
 
     // Without a scanning time every date is empty.
-    spec.scanTime = 0;
-    Pack undated(spec);
+    layout.scanTime = 0;
+    Pack undated(layout);
     dcpWrapper u(undated.path, undated.path, true);
     ASSERT_TRUE(u.preProcess());
     EXPECT_EQ(u.getEXIFDateTime(), "");
@@ -187,7 +187,7 @@ TEST(DcpWrapper, MetadataDictionary) {
 }
 
 TEST(DcpWrapper, FailuresAndTheExtensionStatus) {
-    PcdSpec broken;
+    PcdLayout broken;
     broken.truncateAt = 5000;
     Pack bad(broken);
     dcpWrapper w(bad.path, bad.path, true);
@@ -200,16 +200,16 @@ TEST(DcpWrapper, FailuresAndTheExtensionStatus) {
 
     // 64Base asked of a pack without extension files: 16Base, no error.
     Defaults d{{"ResolutionSelect", Value(std::int64_t(7))}};
-    PcdSpec spec;
-    spec.attributes = 0x0C;
-    spec.fourBase =
+    PcdLayout layout;
+    layout.attributes = 0x0C;
+    layout.fourBase =
         levelBlock(1, rowStream({{0, 0, 0, std::vector<std::int8_t>(1536, 0)}, {0, 1024, 0, {}}}, false));
-    spec.sixteenBase = levelBlock(3, rowStream({{0, 0, 0, std::vector<std::int8_t>(3072, 0)},
-                                                {2, 0, 0, std::vector<std::int8_t>(1536, 0)},
-                                                {3, 0, 0, std::vector<std::int8_t>(1536, 0)},
-                                                {0, 2048, 0, {}}},
-                                               false));
-    Pack pack(spec);
+    layout.sixteenBase = levelBlock(3, rowStream({{0, 0, 0, std::vector<std::int8_t>(3072, 0)},
+                                                  {2, 0, 0, std::vector<std::int8_t>(1536, 0)},
+                                                  {3, 0, 0, std::vector<std::int8_t>(1536, 0)},
+                                                  {0, 2048, 0, {}}},
+                                                 false));
+    Pack pack(layout);
     dcpWrapper full(pack.path, pack.path, false);
     ASSERT_TRUE(full.preProcess());
     EXPECT_EQ(full.ipeStatus(), 1u);

@@ -114,7 +114,7 @@ TEST(PcdData, MetadataItemsOfThePack) {
         "10.50",
         "KODAK",
         "PCDGEN TEST LAB",
-        "1.0", // repeats the specification version, not the decoy bytes after "SBA"
+        "1.0", // the same value as item 0, not the decoy bytes after "SBA"
         "neutral SBA on, color SBA on",
         "KODAK GOLD 100 Gen 4",
         "Copyright restrictions apply - see copyright file on original CD-ROM for details",

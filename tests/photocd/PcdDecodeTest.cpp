@@ -52,27 +52,27 @@ Bytes quietSixteenBase(std::int8_t value = 0) {
 
 struct Fixture {
     ScratchDir dir;
-    std::string write(const PcdSpec &spec, const std::string &name = "IMG.PCD") {
+    std::string write(const PcdLayout &layout, const std::string &name = "IMG.PCD") {
         const std::string path = dir.file(name);
-        EXPECT_TRUE(writeBytes(path, makePcd(spec)));
+        EXPECT_TRUE(writeBytes(path, makePcd(layout)));
         return path;
     }
 };
 
 TEST(PcdDecode, HeaderChecks) {
     Fixture fx;
-    PcdSpec good;
-    PcdSpec notPcd;
+    PcdLayout good;
+    PcdLayout notPcd;
     notPcd.ipi = false;
-    PcdSpec audio;
+    PcdLayout audio;
     audio.interleave = 2;
-    PcdSpec unset; // other writers leave the ratio at 0
+    PcdLayout unset; // other writers leave the ratio at 0
     unset.interleave = 0;
-    PcdSpec shortFile;
+    PcdLayout shortFile;
     shortFile.truncateAt = 6143;
     const struct {
         const char *name;
-        PcdSpec spec;
+        PcdLayout layout;
         bool ok;
         const char *text;
     } cases[] = {
@@ -85,7 +85,7 @@ TEST(PcdDecode, HeaderChecks) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         pcdDecode d;
-        EXPECT_EQ(d.parseFile(fx.write(c.spec).c_str(), "", kBase), c.ok);
+        EXPECT_EQ(d.parseFile(fx.write(c.layout).c_str(), "", kBase), c.ok);
         EXPECT_EQ(d.getErrorString(), c.text);
     }
     pcdDecode d;
@@ -99,10 +99,10 @@ TEST(PcdDecode, HeaderChecks) {
 
 TEST(PcdDecode, OverviewMarkWithoutInformationSectorIsAccepted) {
     Fixture fx;
-    PcdSpec spec;
-    spec.opa = true, spec.ipi = false;
+    PcdLayout layout;
+    layout.opa = true, layout.ipi = false;
     pcdDecode d;
-    ASSERT_TRUE(d.parseFile(fx.write(spec).c_str(), "", kBase16));
+    ASSERT_TRUE(d.parseFile(fx.write(layout).c_str(), "", kBase16));
     for (int i = 0; i < pcdDecode::kMetadataItems; ++i) {
         std::string name, value;
         EXPECT_TRUE(d.getMetadataItem(i, name, value));
@@ -114,7 +114,7 @@ TEST(PcdDecode, OverviewMarkWithoutInformationSectorIsAccepted) {
 TEST(PcdDecode, MetadataItems) {
     Fixture fx;
     pcdDecode d;
-    ASSERT_TRUE(d.parseFile(fx.write(PcdSpec{}).c_str(), "", kBase16));
+    ASSERT_TRUE(d.parseFile(fx.write(PcdLayout{}).c_str(), "", kBase16));
     std::string name, value;
     const struct {
         int index;
@@ -166,12 +166,12 @@ TEST(PcdDecode, OrientationsTurnTheImage) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.orientation);
-        PcdSpec spec;
-        spec.attributes = c.orientation;
-        spec.pixel = corner;
+        PcdLayout layout;
+        layout.attributes = c.orientation;
+        layout.pixel = corner;
         pcdDecode d;
         d.setInterpolation(0);
-        ASSERT_TRUE(d.parseFile(fx.write(spec).c_str(), "", kBase16));
+        ASSERT_TRUE(d.parseFile(fx.write(layout).c_str(), "", kBase16));
         EXPECT_EQ(d.getOrientation(), c.orientation);
         const Decoded img = read16(d);
         ASSERT_EQ(img.width, c.width);
@@ -186,21 +186,21 @@ TEST(PcdDecode, OrientationsTurnTheImage) {
 
 TEST(PcdDecode, PlainImagesThatEndEarly) {
     Fixture fx;
-    PcdSpec spec;
-    spec.attributes = 0x08; // claims 16Base
+    PcdLayout layout;
+    layout.attributes = 0x08; // claims 16Base
     // Base/4 breaks off half-way: Base/16 is delivered without a complaint.
-    spec.truncateAt = 23 * 2048 + 40000;
+    layout.truncateAt = 23 * 2048 + 40000;
     pcdDecode d;
-    ASSERT_TRUE(d.parseFile(fx.write(spec).c_str(), "", kBase));
+    ASSERT_TRUE(d.parseFile(fx.write(layout).c_str(), "", kBase));
     EXPECT_EQ(d.getErrorString(), "");
     EXPECT_EQ(d.resolution(), kBase16);
     EXPECT_EQ(d.getWidth(), 192);
     // Inside Base/16 nothing is left.
-    spec.truncateAt = 4 * 2048 + 100;
-    EXPECT_FALSE(d.parseFile(fx.write(spec).c_str(), "", kBase));
+    layout.truncateAt = 4 * 2048 + 100;
+    EXPECT_FALSE(d.parseFile(fx.write(layout).c_str(), "", kBase));
     EXPECT_EQ(d.getErrorString(), "File ended unexpectedly");
     // A request above what the header offers gets the highest level.
-    PcdSpec base;
+    PcdLayout base;
     base.attributes = 0x00;
     ASSERT_TRUE(d.parseFile(fx.write(base).c_str(), "", k16Base));
     EXPECT_EQ(d.resolution(), kBase);
@@ -225,14 +225,14 @@ TEST(PcdDecode, ColourConversionValues) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.y << "/" << c.c1 << "/" << c.c2 << " mode " << c.mode);
-        PcdSpec spec;
-        spec.pixel = [&](int, int plane, int, int) {
+        PcdLayout layout;
+        layout.pixel = [&](int, int plane, int, int) {
             return std::uint8_t(plane == 0 ? c.y : plane == 1 ? c.c1 : c.c2);
         };
         pcdDecode d;
         d.setColorMode(c.mode);
         d.setLumaOnly(c.lumaOnly);
-        ASSERT_TRUE(d.parseFile(fx.write(spec).c_str(), "", kBase16));
+        ASSERT_TRUE(d.parseFile(fx.write(layout).c_str(), "", kBase16));
         const Decoded img = read16(d);
         for (int i : {0, 5000, 192 * 128 - 1}) {
             EXPECT_EQ(img.px[3 * i], u16(c.r));
@@ -241,7 +241,7 @@ TEST(PcdDecode, ColourConversionValues) {
         }
     }
     // The other sample forms use the same indices.
-    PcdSpec white;
+    PcdLayout white;
     white.pixel = [](int, int plane, int, int) {
         return std::uint8_t(plane == 0 ? 255 : plane == 1 ? 156 : 137);
     };
@@ -261,11 +261,11 @@ TEST(PcdDecode, ColourConversionValues) {
 // applies only to them.
 TEST(PcdDecode, LinearisingModes) {
     Fixture fx;
-    PcdSpec spec;
-    spec.pixel = [](int, int plane, int x, int) {
+    PcdLayout layout;
+    layout.pixel = [](int, int plane, int x, int) {
         return std::uint8_t(plane == 0 ? std::min(255, x * 255 / 180) : plane == 1 ? 156 : 137);
     };
-    const std::string path = fx.write(spec);
+    const std::string path = fx.write(layout);
     std::vector<std::vector<std::uint16_t>> rows;
     for (int mode : {0, 1, 2}) {
         for (int matrix : {0, 1}) {
@@ -299,13 +299,13 @@ TEST(PcdDecode, LinearisingModes) {
 // Chroma of one column differs: how each interpolation mode spreads it.
 TEST(PcdDecode, ChromaUpSampling) {
     Fixture fx;
-    PcdSpec spec;
-    spec.pixel = [](int, int plane, int x, int y) {
+    PcdLayout layout;
+    layout.pixel = [](int, int plane, int x, int y) {
         if (plane == 0) return std::uint8_t(128);
         if (plane == 2) return std::uint8_t(137);
         return std::uint8_t(x == 10 && y == 10 ? 220 : 156);
     };
-    const std::string path = fx.write(spec);
+    const std::string path = fx.write(layout);
     // Replication: the sample covers exactly its 2 × 2 pixels.
     pcdDecode rep;
     rep.setInterpolation(0);
@@ -331,13 +331,13 @@ TEST(PcdDecode, ChromaUpSampling) {
 // A constant picture stays constant through every up-sampling, edges included.
 TEST(PcdDecode, ConstantPlanesStayConstant) {
     Fixture fx;
-    PcdSpec spec;
-    spec.attributes = 0x04; // 4Base
-    spec.pixel = [](int, int plane, int, int) {
+    PcdLayout layout;
+    layout.attributes = 0x04; // 4Base
+    layout.pixel = [](int, int plane, int, int) {
         return std::uint8_t(plane == 0 ? 90 : plane == 1 ? 170 : 120);
     };
-    spec.fourBase = quietFourBase();
-    const std::string path = fx.write(spec);
+    layout.fourBase = quietFourBase();
+    const std::string path = fx.write(layout);
     for (int mode : {0, 1, 2}) {
         SCOPED_TRACE(mode);
         pcdDecode d;
@@ -355,9 +355,9 @@ TEST(PcdDecode, ConstantPlanesStayConstant) {
 // code that no table entry covers ends its row without harming the next.
 TEST(PcdDecode, ResidualRows) {
     Fixture fx;
-    PcdSpec spec;
-    spec.attributes = 0x04;
-    spec.pixel = [](int, int plane, int, int) {
+    PcdLayout layout;
+    layout.attributes = 0x04;
+    layout.pixel = [](int, int plane, int, int) {
         return std::uint8_t(plane == 0 ? 100 : plane == 1 ? 156 : 137);
     };
     std::vector<std::int8_t> broken(1536, 5);
@@ -381,11 +381,11 @@ TEST(PcdDecode, ResidualRows) {
         for (int i = 0; i < 9; ++i, ++bit)
             stream[bit / 8] |= std::uint8_t(0x80 >> (bit % 8));
     }
-    spec.fourBase = levelBlock(1, stream);
+    layout.fourBase = levelBlock(1, stream);
     pcdDecode d;
     d.setInterpolation(0);
     d.setLumaOnly(true);
-    ASSERT_TRUE(d.parseFile(fx.write(spec).c_str(), "", k4Base)) << d.getErrorString();
+    ASSERT_TRUE(d.parseFile(fx.write(layout).c_str(), "", k4Base)) << d.getErrorString();
     EXPECT_EQ(d.getErrorString(), "");
     const Decoded img = read16(d);
     const auto luma = [&](int x, int y) { return img.at(x, y, 0); };
@@ -401,9 +401,9 @@ TEST(PcdDecode, ResidualRows) {
 
 TEST(PcdDecode, ResidualStreamFailures) {
     Fixture fx;
-    PcdSpec spec;
-    spec.attributes = 0x04;
-    spec.pixel = [](int, int plane, int, int) {
+    PcdLayout layout;
+    layout.attributes = 0x04;
+    layout.pixel = [](int, int plane, int, int) {
         return std::uint8_t(plane == 0 ? 100 : plane == 1 ? 156 : 137);
     };
     Bytes badTable = quietFourBase();
@@ -422,9 +422,9 @@ TEST(PcdDecode, ResidualStreamFailures) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        spec.fourBase = c.block;
+        layout.fourBase = c.block;
         pcdDecode d;
-        ASSERT_TRUE(d.parseFile(fx.write(spec).c_str(), "", k4Base));
+        ASSERT_TRUE(d.parseFile(fx.write(layout).c_str(), "", k4Base));
         EXPECT_EQ(d.getErrorString(), c.text);
         EXPECT_EQ(d.resolution(), k4Base);
         EXPECT_EQ(read16(d).width, 1536);
@@ -438,16 +438,16 @@ struct IpeSet {
     // Base constant 100; rows 0–1 of 64Base from the first file (+10),
     // rows 2–3 from the second (+20), three stripes per row.
     explicit IpeSet(bool lowerCase) {
-        PcdSpec spec;
-        spec.attributes = 0x0C; // 64Base
-        spec.pixel = [](int, int plane, int, int) {
+        PcdLayout layout;
+        layout.attributes = 0x0C; // 64Base
+        layout.pixel = [](int, int plane, int, int) {
             return std::uint8_t(plane == 0 ? 100 : plane == 1 ? 156 : 137);
         };
-        spec.fourBase = quietFourBase();
-        spec.sixteenBase = quietSixteenBase();
+        layout.fourBase = quietFourBase();
+        layout.sixteenBase = quietSixteenBase();
         mkdir(dir.file("IMAGES").c_str(), 0755);
         image = dir.file("IMAGES/IMG0001.PCD");
-        EXPECT_TRUE(writeBytes(image, makePcd(spec)));
+        EXPECT_TRUE(writeBytes(image, makePcd(layout)));
         const std::string folder = dir.file(lowerCase ? "ipe/img0001/64base" : "IPE/IMG0001/64BASE");
         EXPECT_EQ(std::system(("mkdir -p '" + folder + "'").c_str()), 0);
         info = folder + (lowerCase ? "/info.ic" : "/INFO.IC");

@@ -87,7 +87,7 @@ inline Bytes rowStream(const std::vector<ResidualRow> &rows, bool ipe, int pad =
     return w.out;
 }
 
-struct PcdSpec {
+struct PcdLayout {
     int attributes = 0; // orientation, highest resolution − 2 (bits 2–3), class
     int interleave = 1;
     bool opa = false, ipi = true;
@@ -104,7 +104,7 @@ struct PcdSpec {
     std::uint32_t scanTime = 795176800;
 };
 
-inline Bytes makePcd(const PcdSpec &s) {
+inline Bytes makePcd(const PcdLayout &s) {
     Bytes b(6144, 0);
     if (s.opa) std::memcpy(b.data(), "PCD_OPA", 7);
     if (s.ipi) {

@@ -109,6 +109,7 @@ void dcpWrapper::genImagesLocked() {
     if (!profile || profile->isAutoProfile()) profile = detectScannerProfile();
     const int mode = profile && profile->spaceType() != std::int32_t(cmsSigRgbData) ? 3 : 0;
     if (theImage && imageColorMode_ == mode) return;
+    const bool reused = theImage != nullptr;
     if (!theImage) {
         theImage = ImageBufferU16::create(imageWidth_, imageHeight_, nullptr, profile);
         if (!theImage) return;
@@ -117,7 +118,8 @@ void dcpWrapper::genImagesLocked() {
     decoder->setColorMode(mode);
     imageColorMode_ = mode;
     std::uint16_t *px = theImage->bufferU16ForRow(0);
-    std::memset(px, 0, std::size_t(theImage->rowStepInBytes) * theImage->imageHeight);
+    // A new buffer comes zeroed; a reused one still holds the last decode.
+    if (reused) std::memset(px, 0, std::size_t(theImage->rowStepInBytes) * theImage->imageHeight);
     // Rows of the buffer are packed (4 samples a pixel), so the decoder can
     // write the whole image through one step.
     if (!decoder->readImage(px, px + 1, px + 2, wantThumbNail_ ? px + 3 : nullptr, 4)) {
